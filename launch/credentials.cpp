@@ -1,0 +1,3 @@
+#include "launch/credentials.h"
+
+vup_file_info DiaPass_FileInfo;
