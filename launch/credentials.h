@@ -3,7 +3,13 @@
 
 #include "firmware/records.h"
 
+#include <QString>
+
 // The credentials dialog's copy of the firmware set, with the Basic credential added.
 extern vup_file_info DiaPass_FileInfo;
+
+// The HTTP Basic credential: Base64 of the Latin-1 bytes of "user:password" (characters
+// outside Latin-1 become "?"; nothing is trimmed, colons are kept as typed).
+QString basicCredential(const QString& userId, const QString& password);
 
 #endif
