@@ -1,0 +1,222 @@
+#include "update/uploadrequest.h"
+
+#include "camera/caminfo.h"
+
+#include <QIODevice>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr UploadFormSpec kTkd7Net{"■DEBUG■diaPro_VerUpStart_TKD7_NET()", "/cgi-bin/upload",
+                                  "---------------------------7dd1a5610050e", "file_soft", "UpdateNG3"};
+constexpr UploadFormSpec kTkd7Cam{"■DEBUG■diaPro_VerUpStart_TKD7_CAM()", "/cgi-bin/upload",
+                                  "---------------------------7dd2cec10050e", "file_camera", "UpdateNG2"};
+constexpr UploadFormSpec kTk15Tk20{"■DEBUG■diaPro_VerUpStart_TK15_TK20()", "/cgi-bin/qv_update",
+                                   "---------------------------7dd1961a2805aa", "fw_path", "UpdateNG1"};
+
+constexpr char kCrLf[] = "\r\n";
+constexpr char kOctetStream[] = "Content-Type: application/octet-stream";
+constexpr char kAccept[] =
+    "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, application/xaml+xml, "
+    "application/x-ms-xbap, application/x-ms-application, */*";
+
+// Appends one body line and its CR LF.
+void line(QByteArray& out, const QByteArray& text)
+{
+    out += text;
+    out += kCrLf;
+}
+
+QByteArray boundaryLine(const UploadFormSpec& spec)
+{
+    return QByteArray("--") + spec.boundary;
+}
+
+QByteArray closingLine(const UploadFormSpec& spec)
+{
+    return boundaryLine(spec) + "--";
+}
+
+QByteArray fileDisposition(const char* part, const QByteArray& fileName)
+{
+    return QByteArray("Content-Disposition: form-data; name=\"") + part + "\"; filename=\"" + fileName + '"';
+}
+
+} // namespace
+
+UploadForm chooseUploadForm(int model, const QString& extension)
+{
+    if (isTkd7Family(model)) {
+        if (extension == QLatin1String("bin"))
+            return UploadForm::Tkd7Cam;
+        if (extension == QLatin1String("img"))
+            return UploadForm::Tkd7Net;
+        return UploadForm::None;
+    }
+    return isValidModelId(model) ? UploadForm::Tk15Tk20 : UploadForm::None;
+}
+
+const UploadFormSpec* uploadFormSpec(UploadForm form)
+{
+    switch (form) {
+    case UploadForm::Tkd7Net: return &kTkd7Net;
+    case UploadForm::Tkd7Cam: return &kTkd7Cam;
+    case UploadForm::Tk15Tk20: return &kTk15Tk20;
+    case UploadForm::None: break;
+    }
+    return nullptr;
+}
+
+QByteArray toWireLatin1(const QString& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        out += c.unicode() <= 0xff ? char(c.unicode()) : '?';
+    }
+    return out;
+}
+
+QByteArray uploadUrl(UploadForm form, const QString& address)
+{
+    const UploadFormSpec* spec = uploadFormSpec(form);
+    return QByteArray("http://") + toWireLatin1(address) + (spec ? spec->urlPath : "");
+}
+
+QByteArray uploadFileName(const QString& filePath)
+{
+    QString name = filePath;
+    name.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return toWireLatin1(name);
+}
+
+HeaderList uploadHeaders(UploadForm form, const QString& credential, const QString& address, qint64 bodySize)
+{
+    const UploadFormSpec* spec = uploadFormSpec(form);
+    return {
+        {"Accept-Encoding", "gzip, deflate"},
+        {"Content-Type", QByteArray("multipart/form-data; boundary=") + (spec ? spec->boundary : "")},
+        {"Content-Length", QByteArray::number(bodySize)},
+        {"Authorization", "Basic " + toWireLatin1(credential)},
+        {"Referer", "http://" + toWireLatin1(address) + "/cgi-bin/verup"},
+        {"Accept-Language", "ja"},
+        {"Accept", kAccept},
+        {"Cache-Control", "no-cache"},
+        {"Cookie", "Session=0"},
+    };
+}
+
+UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const QString& typeCode)
+{
+    UploadFraming f;
+    const UploadFormSpec* spec = uploadFormSpec(form);
+    if (!spec)
+        return f;
+    const QByteArray boundary = boundaryLine(*spec);
+    switch (form) {
+    case UploadForm::Tkd7Net:
+        line(f.head, boundary);
+        line(f.head, "Content-Disposition: form-data; name=\"file_camera\"; filename=\"\" ");
+        line(f.head, kOctetStream);
+        line(f.head, "");
+        line(f.head, "");
+        line(f.head, boundary);
+        line(f.head, "Content-Disposition: form-data; name=\"chk_file\"");
+        line(f.head, "");
+        line(f.head, "1");
+        line(f.head, boundary);
+        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, kOctetStream);
+        line(f.head, "");
+        line(f.tail, "");  // ends the file's line
+        line(f.tail, boundary);
+        line(f.tail, "Content-Disposition: form-data; name=\"initial\"");
+        line(f.tail, "");
+        line(f.tail, "1");
+        line(f.tail, closingLine(*spec));
+        break;
+    case UploadForm::Tkd7Cam:
+        line(f.head, boundary);
+        line(f.head, "Content-Disposition: form-data; name=\"chk_file\"");
+        line(f.head, "");
+        line(f.head, "0");
+        line(f.head, boundary);
+        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, kOctetStream);
+        line(f.head, "");
+        line(f.tail, "");
+        line(f.tail, boundary);
+        line(f.tail, "Content-Disposition: form-data; name=\"file_soft\"; filename= ");
+        line(f.tail, kOctetStream);
+        line(f.tail, "");
+        line(f.tail, "");
+        // The camera's form ends here and then once more after a trailing part.
+        line(f.tail, closingLine(*spec));
+        line(f.tail, "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"");
+        line(f.tail, "");
+        line(f.tail, "1");
+        line(f.tail, closingLine(*spec));
+        break;
+    case UploadForm::Tk15Tk20:
+        line(f.head, boundary);
+        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, kOctetStream);
+        line(f.head, "");
+        line(f.tail, "");
+        line(f.tail, boundary);
+        line(f.tail, "Content-Disposition: form-data; name=\"fw_type\"");
+        line(f.tail, "");
+        line(f.tail, toWireLatin1(typeCode));
+        line(f.tail, closingLine(*spec));
+        break;
+    case UploadForm::None:
+        break;
+    }
+    return f;
+}
+
+bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString& typeCode, QIODevice& file,
+                     QByteArray* body)
+{
+    *body = QByteArray();
+    if (!uploadFormSpec(form) || !file.isReadable() || file.isSequential())
+        return false;
+    const UploadFraming framing = uploadFraming(form, fileName, typeCode);
+    const qint64 fileSize = file.size() - file.pos();
+    if (fileSize < 0)
+        return false;
+    const qint64 total = framing.head.size() + fileSize + framing.tail.size();
+    try {
+        body->resize(total);
+    } catch (const std::bad_alloc&) {
+        *body = QByteArray();
+        return false;
+    }
+    char* out = body->data();
+    std::memcpy(out, framing.head.constData(), std::size_t(framing.head.size()));
+    out += framing.head.size();
+    qint64 got = 0;
+    while (got < fileSize) {
+        const qint64 n = file.read(out + got, fileSize - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    // A file that shrank or grew while being read would reach the camera cut or padded.
+    char extra = 0;
+    if (got != fileSize || file.peek(&extra, 1) > 0) {
+        *body = QByteArray();
+        return false;
+    }
+    std::memcpy(out + fileSize, framing.tail.constData(), std::size_t(framing.tail.size()));
+    return true;
+}

@@ -1,0 +1,66 @@
+#ifndef KELVORA_UPDATE_UPLOADREQUEST_H
+#define KELVORA_UPDATE_UPLOADREQUEST_H
+
+// The firmware upload request, byte for byte: which of the camera's three upload forms a
+// file goes through, its URL, its nine headers in the order they are sent, and its
+// multipart body. The cameras expect exactly these bytes (fixed boundaries, a browser's
+// headers, the local path with backslashes as file name), so nothing here is generic
+// multipart code. Widget-free and network-free: the progress dialog posts what it builds.
+
+#include <QByteArray>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+class QIODevice;
+
+enum class UploadForm {
+    None,     // no form: nothing can be sent
+    Tkd7Net,  // models 1..3, "img": network software
+    Tkd7Cam,  // models 1..3, "bin": camera software
+    Tk15Tk20, // models 4..12, any extension
+};
+
+struct UploadFormSpec {
+    const char* builder;      // debug entry line of the builder
+    const char* urlPath;
+    const char* boundary;
+    const char* filePart;     // form field that carries the file
+    const char* openFailLine; // debug line when the file cannot be read
+};
+
+// Form for a set's model and a file's extension (exact, case-sensitive).
+UploadForm chooseUploadForm(int model, const QString& extension);
+// Constants of a form; nullptr for UploadForm::None.
+const UploadFormSpec* uploadFormSpec(UploadForm form);
+
+// Text as the camera receives it: one byte per character, "?" for every character
+// (not every UTF-16 unit) outside Latin-1.
+QByteArray toWireLatin1(const QString& text);
+
+// "http://" + address + the form's path.
+QByteArray uploadUrl(UploadForm form, const QString& address);
+
+// The file name of the file part: the file path with every "/" turned into a backslash.
+QByteArray uploadFileName(const QString& filePath);
+
+using HeaderList = std::vector<std::pair<QByteArray, QByteArray>>;
+// The nine headers, in the order they must be set.
+HeaderList uploadHeaders(UploadForm form, const QString& credential, const QString& address, qint64 bodySize);
+
+// The body's bytes before and after the file's bytes.
+struct UploadFraming {
+    QByteArray head;
+    QByteArray tail;
+};
+UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const QString& typeCode);
+
+// Builds the whole body into *body: the framing, with the file's bytes read from `file`
+// (open, positioned at its start) straight into their place, so the firmware is held in
+// memory once. Returns false, with *body empty, when the file cannot be read whole or
+// the body cannot be allocated.
+bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString& typeCode, QIODevice& file,
+                     QByteArray* body);
+
+#endif
