@@ -18,7 +18,7 @@ build-test: deps
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/app/kelvora
+	BUILD_DIR=$(BUILD_DIR) scripts/run-demo.sh
 
 test: build-test
 	cd $(TEST_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

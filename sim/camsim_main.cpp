@@ -1,0 +1,247 @@
+// kelvora-camsim: runs the simulated camera until SIGINT or SIGTERM.
+
+#include "camera/caminfo.h"
+#include "sim/camerasim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+namespace {
+
+const char* kUsage =
+    "Usage: kelvora-camsim [options]\n"
+    "Simulated QV camera for Kelvora: answers the model and version inquiries and takes\n"
+    "firmware uploads over HTTP.\n"
+    "\n"
+    "  -m, --model NAME|ID       profile: TK10, TKD7_S, TKD7_H, TK300, OLD_TK20_S, OLD_TK20_H,\n"
+    "                            NEW_TK20_S, NEW_TK20_H, OLD_TK15_S, OLD_TK15_H, NEW_TK15_S,\n"
+    "                            NEW_TK15_H (also QV_... or CAM_MODELID_QV_...), or 1..12\n"
+    "                            (default TK300)\n"
+    "  -p, --port N              port to listen on (default 8080; 0 picks a free one)\n"
+    "  -b, --bind ADDR           address to listen on (default 127.0.0.1)\n"
+    "  -u, --user NAME           user ID uploads must carry (default admin)\n"
+    "  -w, --password TEXT       password uploads must carry (default password)\n"
+    "  -r, --restart-seconds S   busy time after an accepted upload (default 2)\n"
+    "  -s, --save-dir DIR        save received firmware files in DIR\n"
+    "      --busy-mode MODE      how requests fail while restarting: error (503, default),\n"
+    "                            close (connection closed), qid (model answer \"QID:...\")\n"
+    "      --fault NAME          may be repeated:\n"
+    "                              reject-credentials   every upload gets 401\n"
+    "                              refuse-upload        200 without the accept marker\n"
+    "                              upload-error         500 on upload\n"
+    "                              drop-upload=BYTES    close the connection after BYTES body bytes\n"
+    "                              never-return         stay busy after an accepted upload\n"
+    "                              model-crlf           model answer ends in CR LF\n"
+    "                              version-wrong-prefix version answer starts with another digit\n"
+    "                              version-short        version answer shorter than ten characters\n"
+    "      --delay KIND=MS       delay before answering; KIND is model, version or upload\n"
+    "  -q, --quiet               do not print each request\n"
+    "  -h, --help                show this help\n";
+
+const char* kindName(SimRequestKind k)
+{
+    switch (k) {
+    case SimRequestKind::ModelInquiry: return "model";
+    case SimRequestKind::VersionInquiry: return "version";
+    case SimRequestKind::Upload: return "upload";
+    case SimRequestKind::Other: break;
+    }
+    return "other";
+}
+
+[[noreturn]] void usageError(const std::string& what)
+{
+    std::cerr << "kelvora-camsim: " << what << "\nTry 'kelvora-camsim --help'.\n";
+    std::exit(2);
+}
+
+long number(const std::string& text, const std::string& option)
+{
+    try {
+        std::size_t used = 0;
+        const long v = std::stol(text, &used);
+        if (used == text.size() && v >= 0)
+            return v;
+    } catch (const std::exception&) {
+    }
+    usageError("bad number for " + option + ": " + text);
+}
+
+bool applyFault(SimFaults& f, const std::string& name)
+{
+    if (name == "reject-credentials")
+        f.rejectCredentials = true;
+    else if (name == "refuse-upload")
+        f.upload = SimUploadFault::Refuse;
+    else if (name == "upload-error")
+        f.upload = SimUploadFault::ServerError;
+    else if (name.rfind("drop-upload=", 0) == 0) {
+        f.upload = SimUploadFault::DropConnection;
+        f.dropAfterBodyBytes = static_cast<std::size_t>(number(name.substr(12), "drop-upload"));
+    } else if (name == "never-return")
+        f.upload = SimUploadFault::NeverReturn;
+    else if (name == "model-crlf")
+        f.modelAnswerCrLf = true;
+    else if (name == "version-wrong-prefix")
+        f.versionWrongPrefix = true;
+    else if (name == "version-short")
+        f.versionShort = true;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string model = "TK300";
+    int port = 8080;
+    std::string bind = "127.0.0.1";
+    std::string user = "admin";
+    std::string password = "password";
+    double restartSeconds = 2.0;
+    std::string saveDir;
+    SimBusyMode busyMode = SimBusyMode::HttpError;
+    SimFaults faults;
+    bool quiet = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usageError("missing value for " + arg);
+            return argv[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "-m" || arg == "--model") {
+            model = value();
+        } else if (arg == "-p" || arg == "--port") {
+            const long p = number(value(), arg);
+            if (p > 65535)
+                usageError("port out of range");
+            port = static_cast<int>(p);
+        } else if (arg == "-b" || arg == "--bind") {
+            bind = value();
+        } else if (arg == "-u" || arg == "--user") {
+            user = value();
+        } else if (arg == "-w" || arg == "--password") {
+            password = value();
+        } else if (arg == "-r" || arg == "--restart-seconds") {
+            const std::string v = value();
+            try {
+                restartSeconds = std::stod(v);
+            } catch (const std::exception&) {
+                restartSeconds = -1;
+            }
+            if (restartSeconds < 0)
+                usageError("bad number for " + arg + ": " + v);
+        } else if (arg == "-s" || arg == "--save-dir") {
+            saveDir = value();
+        } else if (arg == "--busy-mode") {
+            const std::string v = value();
+            if (v == "error")
+                busyMode = SimBusyMode::HttpError;
+            else if (v == "close")
+                busyMode = SimBusyMode::CloseConnection;
+            else if (v == "qid")
+                busyMode = SimBusyMode::QidAnswer;
+            else
+                usageError("unknown busy mode: " + v);
+        } else if (arg == "--fault") {
+            const std::string v = value();
+            if (!applyFault(faults, v))
+                usageError("unknown fault: " + v);
+        } else if (arg == "--delay") {
+            const std::string v = value();
+            const auto eq = v.find('=');
+            const std::string kind = v.substr(0, eq);
+            const int ms = eq == std::string::npos ? -1 : static_cast<int>(number(v.substr(eq + 1), arg));
+            if (kind == "model" && ms >= 0)
+                faults.modelDelayMs = ms;
+            else if (kind == "version" && ms >= 0)
+                faults.versionDelayMs = ms;
+            else if (kind == "upload" && ms >= 0)
+                faults.uploadDelayMs = ms;
+            else
+                usageError("bad delay: " + v);
+        } else if (arg == "-q" || arg == "--quiet") {
+            quiet = true;
+        } else {
+            usageError("unknown option: " + arg);
+        }
+    }
+
+    CameraSim sim;
+    if (!sim.setModel(model))
+        usageError("unknown model: " + model);
+    sim.setCredentials(user, password);
+    sim.setRestartTime(std::chrono::milliseconds(static_cast<long long>(restartSeconds * 1000)));
+    sim.setBusyMode(busyMode);
+    sim.setFaults(faults);
+    sim.setSaveDirectory(saveDir);
+    // A long run keeps no upload bytes in memory.
+    sim.setRecordRawBodies(false);
+    sim.setKeepUploadContent(false);
+
+    static std::mutex printLock;
+    if (!quiet) {
+        sim.setRequestObserver([](const SimRequest& r) {
+            std::lock_guard<std::mutex> lock(printLock);
+            std::cout << "camsim: " << r.method << ' ' << r.target << " [" << kindName(r.kind) << "] -> "
+                      << (r.status == 0 ? std::string("closed") : std::to_string(r.status));
+            if (r.upload) {
+                std::cout << " (" << r.upload->bodySize << " body bytes";
+                if (!r.upload->firmwarePart.empty())
+                    std::cout << ", " << r.upload->firmwarePart << "=\"" << r.upload->firmwareName << "\"";
+                if (!r.upload->component.empty())
+                    std::cout << ", " << r.upload->component << ' ' << r.upload->version;
+                if (!r.upload->savedPath.empty())
+                    std::cout << ", saved " << r.upload->savedPath;
+                if (r.upload->accepted)
+                    std::cout << ", restarting";
+                std::cout << ')';
+            }
+            std::cout << std::endl;
+        });
+    }
+
+    // Signals are taken by sigwait below; block them before any server thread exists.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const int bound = sim.start(port, bind);
+    if (bound < 0) {
+        std::cerr << "kelvora-camsim: cannot listen on " << bind << ':' << port << '\n';
+        return 1;
+    }
+    const int id = sim.model();
+    {
+        std::lock_guard<std::mutex> lock(printLock);
+        std::cout << "Simulated camera " << modelDisplayName(id).toStdString() << " ("
+                  << modelIdName(id).toStdString() << ")\n"
+                  << "address: " << sim.address() << '\n'
+                  << "user: " << user << '\n'
+                  << "password: " << password << '\n'
+                  << "restart: " << restartSeconds << " s\n";
+        if (!saveDir.empty())
+            std::cout << "saving firmware to: " << saveDir << '\n';
+        std::cout << "Type the address into Kelvora; stop with Ctrl+C." << std::endl;
+    }
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    sim.stop();
+    std::cout << "camsim: stopped" << std::endl;
+    return 0;
+}

@@ -1,0 +1,132 @@
+#ifndef KELVORA_SIM_TESTS_SIMCLIENT_H
+#define KELVORA_SIM_TESTS_SIMCLIENT_H
+
+// Test-side HTTP helpers: blocking requests with a bounded wait, and upload bodies laid
+// out the way the tool sends them.
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPair>
+#include <QTimer>
+#include <QUrl>
+
+using RawHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+struct HttpResult {
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    int status = 0;
+    QByteArray body;
+    qint64 ms = 0;
+};
+
+inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url, const QByteArray* postBody = nullptr,
+                              const RawHeaders& headers = {})
+{
+    QNetworkRequest request(QUrl::fromEncoded(url, QUrl::TolerantMode));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    for (const auto& h : headers)
+        request.setRawHeader(h.first, h.second);
+    QElapsedTimer clock;
+    clock.start();
+    QNetworkReply* reply = postBody ? nam.post(request, *postBody) : nam.get(request);
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    HttpResult r;
+    r.ms = clock.elapsed();
+    if (!reply->isFinished()) {
+        reply->abort();
+        r.error = QNetworkReply::TimeoutError;
+    } else {
+        r.error = reply->error();
+        r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        r.body = reply->readAll();
+    }
+    delete reply;
+    return r;
+}
+
+inline HttpResult httpGet(QNetworkAccessManager& nam, int port, const QByteArray& target)
+{
+    return httpRequest(nam, "http://127.0.0.1:" + QByteArray::number(port) + target);
+}
+
+enum class ToolForm { Net, Cam, Tk15Tk20 };
+
+inline QByteArray toolBoundary(ToolForm form)
+{
+    switch (form) {
+    case ToolForm::Net: return "---------------------------7dd1a5610050e";
+    case ToolForm::Cam: return "---------------------------7dd2cec10050e";
+    case ToolForm::Tk15Tk20: break;
+    }
+    return "---------------------------7dd1961a2805aa";
+}
+
+// fileName is the tool's local path with backslashes.
+inline QByteArray toolBody(ToolForm form, const QByteArray& fileName, const QByteArray& file,
+                           const QByteArray& typeCode = "1")
+{
+    const QByteArray b = "--" + toolBoundary(form) + "\r\n";
+    const QByteArray end = "--" + toolBoundary(form) + "--\r\n";
+    const QByteArray octet = "Content-Type: application/octet-stream\r\n\r\n";
+    QByteArray body;
+    switch (form) {
+    case ToolForm::Net:
+        body += b + "Content-Disposition: form-data; name=\"file_camera\"; filename=\"\" \r\n" + octet + "\r\n";
+        body += b + "Content-Disposition: form-data; name=\"chk_file\"\r\n\r\n1\r\n";
+        body += b + "Content-Disposition: form-data; name=\"file_soft\"; filename=\"" + fileName + "\"\r\n" + octet
+            + file + "\r\n";
+        body += b + "Content-Disposition: form-data; name=\"initial\"\r\n\r\n1\r\n" + end;
+        break;
+    case ToolForm::Cam:
+        body += b + "Content-Disposition: form-data; name=\"chk_file\"\r\n\r\n0\r\n";
+        body += b + "Content-Disposition: form-data; name=\"file_camera\"; filename=\"" + fileName + "\"\r\n" + octet
+            + file + "\r\n";
+        body += b + "Content-Disposition: form-data; name=\"file_soft\"; filename= \r\n" + octet + "\r\n" + end;
+        body += "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"\r\n\r\n1\r\n" + end;
+        break;
+    case ToolForm::Tk15Tk20:
+        body += b + "Content-Disposition: form-data; name=\"fw_path\"; filename=\"" + fileName + "\"\r\n" + octet
+            + file + "\r\n";
+        body += b + "Content-Disposition: form-data; name=\"fw_type\"\r\n\r\n" + typeCode + "\r\n" + end;
+        break;
+    }
+    return body;
+}
+
+inline RawHeaders toolHeaders(ToolForm form, qsizetype bodySize, const QByteArray& authorization, const QByteArray& host)
+{
+    return {
+        {"Accept-Encoding", "gzip, deflate"},
+        {"Content-Type", "multipart/form-data; boundary=" + toolBoundary(form)},
+        {"Content-Length", QByteArray::number(bodySize)},
+        {"Authorization", authorization},
+        {"Referer", "http://" + host + "/cgi-bin/verup"},
+        {"Accept-Language", "ja"},
+        {"Accept", "*/*"},
+        {"Cache-Control", "no-cache"},
+        {"Cookie", "Session=0"},
+    };
+}
+
+// Posts a firmware file the way the tool would for this model.
+inline HttpResult postFirmware(QNetworkAccessManager& nam, int port, int modelId, const QByteArray& fileName,
+                               const QByteArray& file, const QByteArray& authorization)
+{
+    const bool old = modelId >= 1 && modelId <= 3;
+    const ToolForm form = !old ? ToolForm::Tk15Tk20 : fileName.endsWith("img") ? ToolForm::Net : ToolForm::Cam;
+    const QByteArray host = "127.0.0.1:" + QByteArray::number(port);
+    const QByteArray body = toolBody(form, "C:\\fw\\\\" + fileName, file);
+    return httpRequest(nam, "http://" + host + (old ? "/cgi-bin/upload" : "/cgi-bin/qv_update"), &body,
+                       toolHeaders(form, body.size(), authorization, host));
+}
+
+#endif
