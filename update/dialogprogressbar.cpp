@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 using kelvora::dbgLine;
 using kelvora::dbgValue;
 
@@ -77,12 +79,14 @@ DialogProgressBar::DialogProgressBar(QWidget* parent)
     connect(diapro_Manager, &QNetworkAccessManager::finished, this, &DialogProgressBar::DIAPRO_finished);
     connect(diapro_Timer1, &QTimer::timeout, this, &DialogProgressBar::DIAPRO_timeout1);
     connect(diapro_Timer2, &QTimer::timeout, this, &DialogProgressBar::DIAPRO_timeout2);
-    installEventFilter(new RunCloseGuard(this));
+    m_closeGuard = new RunCloseGuard(this);
+    installEventFilter(m_closeGuard);
 }
 
 DialogProgressBar::~DialogProgressBar()
 {
-    // Replies aborted by the managers' destruction must not reach a half-destroyed dialog.
+    // Events and replies of the base classes' destruction must not reach a half-destroyed dialog.
+    removeEventFilter(m_closeGuard);
     diapro_Manager->disconnect(this);
     diapro_CamManager->disconnect(this);
     delete ui;
@@ -268,7 +272,9 @@ void DialogProgressBar::postUpload(UploadForm form, const QString& credential, c
         if (name == "Referer")
             dbgValue(value);
     }
-    m_awaitedReply = diapro_Manager->post(request, body);
+    auto* device = new UploadBodyDevice(std::move(body));
+    m_awaitedReply = diapro_Manager->post(request, device);
+    device->setParent(m_awaitedReply);
     file.close();
     diapro_Timer1->start(m_tickMs);
 }

@@ -84,6 +84,7 @@ private:
     QNetworkAccessManager* diapro_Manager = nullptr;
     QNetworkAccessManager* diapro_CamManager = nullptr;
 
+    QObject* m_closeGuard = nullptr;
     bool m_runInProgress = false;
     int m_tickMs = 1000;
     // The replies the run waits for: only these are judged, every other one is released

@@ -2,10 +2,9 @@
 
 #include "camera/caminfo.h"
 
-#include <QIODevice>
-
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -219,4 +218,33 @@ bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString&
     }
     std::memcpy(out + fileSize, framing.tail.constData(), std::size_t(framing.tail.size()));
     return true;
+}
+
+UploadBodyDevice::UploadBodyDevice(QByteArray body, QObject* parent)
+    : QIODevice(parent)
+    , m_body(std::move(body))
+{
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+bool UploadBodyDevice::seek(qint64 pos)
+{
+    if (pos != m_at)
+        return false;
+    return QIODevice::seek(pos);
+}
+
+qint64 UploadBodyDevice::readData(char* data, qint64 maxSize)
+{
+    const qint64 n = qMin(maxSize, qint64(m_body.size()) - m_at);
+    if (n <= 0)
+        return 0;
+    std::memcpy(data, m_body.constData() + m_at, std::size_t(n));
+    m_at += n;
+    return n;
+}
+
+qint64 UploadBodyDevice::writeData(const char*, qint64)
+{
+    return -1;
 }
