@@ -51,7 +51,7 @@ struct Operator {
         watcher.onDialog = [this, w](QWidget* modal) {
             auto* chooser = qobject_cast<QFileDialog*>(modal);
             if (!chooser || answers.isEmpty()) {
-                static_cast<QDialog*>(modal)->reject();
+                modal->close();
                 return true;
             }
             choosers << QStringLiteral("%1|%2|%3|%4").arg(chooser->windowTitle(), chooser->directory().absolutePath())
