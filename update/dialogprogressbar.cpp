@@ -4,6 +4,7 @@
 #include "camera/caminfo.h"
 #include "ui_dialogprogressbar.h"
 #include "update/uploadplan.h"
+#include "update/uploadtransfer.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -257,7 +258,6 @@ void DialogProgressBar::postUpload(UploadForm form, const QString& credential, c
     dbgLine(spec.builder);
     const QByteArray url = uploadUrl(form, diapro_FileInfo.CamIPAddress);
     dbgValue(url);
-    QNetworkRequest request = requestFor(url);
 
     QFile file(filePath);
     QByteArray body;
@@ -267,14 +267,15 @@ void DialogProgressBar::postUpload(UploadForm form, const QString& credential, c
         endRun(RunEnd::FileUnreadable, spec.openFailLine);
         return;
     }
-    for (const auto& [name, value] : uploadHeaders(form, credential, diapro_FileInfo.CamIPAddress, body.size())) {
-        request.setRawHeader(name, value);
+    const HeaderList headers = uploadHeaders(form, credential, diapro_FileInfo.CamIPAddress, body.size());
+    for (const auto& [name, value] : headers) {
         if (name == "Referer")
             dbgValue(value);
     }
-    auto* device = new UploadBodyDevice(std::move(body));
-    m_awaitedReply = diapro_Manager->post(request, device);
-    device->setParent(m_awaitedReply);
+    // Carried beside diapro_Manager, not by it: see update/uploadtransfer.h.
+    auto* reply = new UploadReply(url, headers, std::move(body), diapro_Manager);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { DIAPRO_finished(reply); });
+    m_awaitedReply = reply;
     file.close();
     diapro_Timer1->start(m_tickMs);
 }

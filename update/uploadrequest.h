@@ -8,8 +8,9 @@
 // multipart code. Widget-free and network-free: the progress dialog posts what it builds.
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QString>
+
+class QIODevice;
 
 #include <utility>
 #include <vector>
@@ -61,28 +62,5 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
 // the body cannot be allocated.
 bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString& typeCode, QIODevice& file,
                      QByteArray* body);
-
-// The body as the network layer reads it: once, from its start. Qt re-sends a request by
-// itself when the camera closes the connection in the middle of an upload; refusing to
-// rewind turns that into an error instead, so a firmware file reaches the camera at most
-// once per upload and a failed upload is reported, never silently repeated.
-class UploadBodyDevice : public QIODevice
-{
-public:
-    explicit UploadBodyDevice(QByteArray body, QObject* parent = nullptr);
-
-    bool isSequential() const override { return false; }
-    qint64 size() const override { return m_body.size(); }
-    // Only to where reading stands, or back to the start before anything was read.
-    bool seek(qint64 pos) override;
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char* data, qint64 maxSize) override;
-
-private:
-    QByteArray m_body;
-    qint64 m_at = 0;
-};
 
 #endif

@@ -1,0 +1,390 @@
+#include "update/uploadtransfer.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// The socket holds at most this much unsent body; the rest stays in the one buffer.
+constexpr qint64 kWriteChunk = 1024 * 1024;
+constexpr qint64 kWriteWindow = 4 * kWriteChunk;
+
+QByteArray withoutCr(const QByteArray& line)
+{
+    return line.endsWith('\r') ? line.left(line.size() - 1) : line;
+}
+
+bool allDigits(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+bool safeHeaderText(const QByteArray& text)
+{
+    return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
+}
+
+QNetworkReply::NetworkError errorForStatus(int status)
+{
+    switch (status) {
+    case 401: return QNetworkReply::AuthenticationRequiredError;
+    case 403: return QNetworkReply::ContentAccessDenied;
+    case 404: return QNetworkReply::ContentNotFoundError;
+    case 405: return QNetworkReply::ContentOperationNotPermittedError;
+    case 409: return QNetworkReply::ContentConflictError;
+    case 410: return QNetworkReply::ContentGoneError;
+    case 500: return QNetworkReply::InternalServerError;
+    case 501: return QNetworkReply::OperationNotImplementedError;
+    case 503: return QNetworkReply::ServiceUnavailableError;
+    default: return status < 500 ? QNetworkReply::UnknownContentError : QNetworkReply::UnknownServerError;
+    }
+}
+
+} // namespace
+
+// ---- HttpAnswerParser ----
+
+HttpAnswerParser::State HttpAnswerParser::feed(const QByteArray& bytes)
+{
+    if (m_state != Incomplete)
+        return m_state;
+    m_in += bytes;
+    m_state = parse();
+    return m_state;
+}
+
+HttpAnswerParser::State HttpAnswerParser::closed()
+{
+    if (m_state == Incomplete)
+        m_state = (m_inBody && m_framing == Framing::UntilClose) ? Complete : Invalid;
+    return m_state;
+}
+
+HttpAnswerParser::State HttpAnswerParser::parse()
+{
+    for (;;) {
+        if (!m_inBody) {
+            // Only what came since the last look is searched: a camera may trickle its answer.
+            const qsizetype from = qMax<qsizetype>(0, m_scanned - 3);
+            qsizetype end = m_in.indexOf("\r\n\r\n", from);
+            qsizetype separator = 4;
+            const qsizetype bareEnd = m_in.indexOf("\n\n", from);
+            if (bareEnd >= 0 && (end < 0 || bareEnd < end)) {
+                end = bareEnd;
+                separator = 2;
+            }
+            if (end < 0) {
+                m_scanned = m_in.size();
+                return m_in.size() > kMaxHeadBytes ? Invalid : Incomplete;
+            }
+            if (end > kMaxHeadBytes || !parseHead(m_in.left(end)))
+                return Invalid;
+            m_in.remove(0, end + separator);
+            m_scanned = 0;
+            if (m_status < 200)
+                continue;  // an interim answer; the real one follows
+            m_inBody = true;
+        }
+        switch (m_framing) {
+        case Framing::None:
+            return Complete;
+        case Framing::Length: {
+            const qsizetype take = qsizetype(qMin<qint64>(m_remaining, m_in.size()));
+            m_body += m_in.left(take);
+            m_in.remove(0, take);
+            m_remaining -= take;
+            return m_remaining == 0 ? Complete : Incomplete;
+        }
+        case Framing::UntilClose:
+            if (m_body.size() + m_in.size() > kMaxBodyBytes)
+                return Invalid;
+            m_body += m_in;
+            m_in.clear();
+            return Incomplete;
+        case Framing::Chunked:
+            return parseChunked();
+        }
+        return Invalid;
+    }
+}
+
+bool HttpAnswerParser::parseHead(const QByteArray& head)
+{
+    const QList<QByteArray> lines = head.split('\n');
+    const QByteArray statusLine = withoutCr(lines.front());
+    // "HTTP/1.1 200 OK"
+    if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || statusLine.at(8) != ' ')
+        return false;
+    const QByteArray code = statusLine.mid(9, 3);
+    if (!allDigits(code) || (statusLine.size() > 12 && statusLine.at(12) != ' '))
+        return false;
+    m_status = code.toInt();
+    m_reason = statusLine.mid(13).trimmed();
+
+    qint64 length = -1;
+    bool chunked = false;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = withoutCr(lines.at(i));
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return false;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "content-length") {
+            if (!allDigits(value) || value.size() > 18)
+                return false;
+            const qint64 n = value.toLongLong();
+            if (length >= 0 && n != length)
+                return false;
+            length = n;
+        } else if (name == "transfer-encoding") {
+            chunked = value.toLower().split(',').last().trimmed() == "chunked";
+        }
+    }
+
+    m_remaining = 0;
+    if (m_status < 200 || m_status == 204 || m_status == 304) {
+        m_framing = Framing::None;
+    } else if (chunked) {
+        m_framing = Framing::Chunked;
+    } else if (length >= 0) {
+        if (length > kMaxBodyBytes)
+            return false;
+        m_framing = length == 0 ? Framing::None : Framing::Length;
+        m_remaining = length;
+    } else {
+        m_framing = Framing::UntilClose;
+    }
+    return true;
+}
+
+HttpAnswerParser::State HttpAnswerParser::parseChunked()
+{
+    for (;;) {
+        if (m_remaining > 0) {
+            const qsizetype take = qsizetype(qMin<qint64>(m_remaining, m_in.size()));
+            m_body += m_in.left(take);
+            m_in.remove(0, take);
+            m_remaining -= take;
+            if (m_remaining > 0)
+                return Incomplete;
+            m_remaining = -1;  // the chunk's own line end is due
+        }
+        const qsizetype eol = m_in.indexOf('\n', m_scanned);
+        if (eol < 0) {
+            m_scanned = m_in.size();
+            return m_in.size() > kMaxHeadBytes ? Invalid : Incomplete;
+        }
+        const QByteArray line = withoutCr(m_in.left(eol));
+        m_in.remove(0, eol + 1);
+        m_scanned = 0;
+        if (m_remaining < 0) {
+            if (!line.isEmpty())
+                return Invalid;
+            m_remaining = 0;
+            continue;
+        }
+        if (m_chunkTrailers) {
+            if (line.isEmpty())
+                return Complete;
+            continue;
+        }
+        const qsizetype extension = line.indexOf(';');
+        const QByteArray sizeText = (extension < 0 ? line : line.left(extension)).trimmed();
+        bool ok = false;
+        const qint64 size = sizeText.size() <= 15 ? sizeText.toLongLong(&ok, 16) : -1;
+        if (!ok || size < 0 || m_body.size() + size > kMaxBodyBytes)
+            return Invalid;
+        if (size == 0)
+            m_chunkTrailers = true;
+        m_remaining = size;
+    }
+}
+
+// ---- UploadReply ----
+
+UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QByteArray body, QObject* parent)
+    : QNetworkReply(parent)
+    , m_body(std::move(body))
+{
+    const QUrl url = QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode);
+    QNetworkRequest request(url);
+    for (const auto& [name, value] : headers)
+        request.setRawHeader(name, value);
+    setRequest(request);
+    setUrl(url);
+    setOperation(QNetworkAccessManager::PostOperation);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+
+    bool headersSafe = true;
+    for (const auto& [name, value] : headers)
+        headersSafe = headersSafe && safeHeaderText(name) && safeHeaderText(value);
+    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty() || !headersSafe) {
+        const NetworkError error = url.scheme() == QLatin1String("http") && !url.host().isEmpty()
+            ? ProtocolInvalidOperationError
+            : (url.host().isEmpty() ? HostNotFoundError : ProtocolUnknownError);
+        QTimer::singleShot(0, this, [this, error] { fail(error, QStringLiteral("Invalid upload request")); });
+        return;
+    }
+
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    if (url.port() != -1)
+        host += ':' + QByteArray::number(url.port());
+
+    m_head = "POST " + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    for (const auto& [name, value] : headers)
+        m_head += name + ": " + value + "\r\n";
+    m_head += "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_socket->write(m_head);
+        sendMore();
+    });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] { sendMore(); });
+    connect(m_socket, &QTcpSocket::readyRead, this, [this] { readAnswer(); });
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] { connectionEnded(RemoteHostClosedError); });
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            fail(ConnectionRefusedError, m_socket->errorString());
+            break;
+        case QAbstractSocket::HostNotFoundError:
+            fail(HostNotFoundError, m_socket->errorString());
+            break;
+        case QAbstractSocket::SocketTimeoutError:
+            fail(TimeoutError, m_socket->errorString());
+            break;
+        case QAbstractSocket::RemoteHostClosedError:
+        case QAbstractSocket::NetworkError:
+            // Also a failed write: the camera may have answered before taking the whole body.
+            connectionEnded(RemoteHostClosedError);
+            break;
+        default:
+            connectionEnded(UnknownNetworkError);
+            break;
+        }
+    });
+    m_socket->connectToHost(url.host(), quint16(url.port(80)));
+}
+
+UploadReply::~UploadReply()
+{
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+void UploadReply::abort()
+{
+    fail(OperationCanceledError, QStringLiteral("Operation canceled"));
+}
+
+qint64 UploadReply::bytesAvailable() const
+{
+    return m_content.size() - m_readAt + QIODevice::bytesAvailable();
+}
+
+qint64 UploadReply::readData(char* data, qint64 maxSize)
+{
+    const qint64 n = qMin(maxSize, qint64(m_content.size()) - m_readAt);
+    if (n <= 0)
+        return m_done ? -1 : 0;
+    std::memcpy(data, m_content.constData() + m_readAt, std::size_t(n));
+    m_readAt += n;
+    return n;
+}
+
+void UploadReply::sendMore()
+{
+    if (m_done || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    while (m_sent < m_body.size() && m_socket->bytesToWrite() < kWriteWindow) {
+        const qint64 written = m_socket->write(m_body.constData() + m_sent, qMin(kWriteChunk, m_body.size() - m_sent));
+        if (written <= 0)
+            return;  // the socket reports its error
+        m_sent += written;
+    }
+}
+
+void UploadReply::readAnswer()
+{
+    if (m_done)
+        return;
+    switch (m_answer.feed(m_socket->readAll())) {
+    case HttpAnswerParser::Complete:
+        complete();
+        break;
+    case HttpAnswerParser::Invalid:
+        fail(ProtocolFailure, QStringLiteral("Invalid answer from the camera"));
+        break;
+    case HttpAnswerParser::Incomplete:
+        break;
+    }
+}
+
+void UploadReply::connectionEnded(NetworkError errorIfIncomplete)
+{
+    if (m_done)
+        return;
+    readAnswer();
+    if (m_done)
+        return;
+    if (m_answer.closed() == HttpAnswerParser::Complete)
+        complete();
+    else
+        fail(errorIfIncomplete, QStringLiteral("Connection closed before the camera answered"));
+}
+
+void UploadReply::complete()
+{
+    m_content = m_answer.body();
+    const int status = m_answer.status();
+    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, status);
+    setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, m_answer.reason());
+    if (status >= 400) {
+        const NetworkError error = errorForStatus(status);
+        setError(error, QString::fromLatin1(m_answer.reason()));
+        emit errorOccurred(error);
+    }
+    finish();
+}
+
+void UploadReply::fail(NetworkError error, const QString& text)
+{
+    if (m_done)
+        return;
+    setError(error, text);
+    emit errorOccurred(error);
+    finish();
+}
+
+void UploadReply::finish()
+{
+    m_done = true;
+    if (m_socket) {
+        // Whatever the camera has not read of the body yet is no longer wanted.
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    setFinished(true);
+    emit finished();
+}
