@@ -122,6 +122,25 @@ int searchModelSection(QSettings* settings, int modelId, QString* acceptedSectio
     return 1;
 }
 
+FileSection readFileSection(QSettings* settings, const QString& fileName)
+{
+    FileSection section;
+    if (!settings || fileName.isEmpty())
+        return section;
+    const QString version = QStringLiteral("version");
+    const QString vupno = QStringLiteral("vupno");
+    settings->beginGroup(fileName);
+    if (!settings->group().isEmpty()) {
+        section.present = !settings->childKeys().isEmpty();
+        section.hasVersion = settings->contains(version);
+        section.hasVupno = settings->contains(vupno);
+        section.version = readText(settings, version, QString());
+        section.vupno = readText(settings, vupno, QString());
+    }
+    settings->endGroup();
+    return section;
+}
+
 void readComponentFiles(QSettings* settings, vup_file_info* set)
 {
     if (!settings || !set)
@@ -136,15 +155,11 @@ void readComponentFiles(QSettings* settings, vup_file_info* set)
         file_info& file = set->*c.field;
         file.Version.clear();
         file.Vupno = 0;
-        // A component without a file must not pick up keys from the top level, and a
-        // name QSettings folds to no group at all ("/") names no section either.
+        // A component without a file must not pick up keys from the top level.
         if (!file.FileName.isEmpty()) {
-            settings->beginGroup(file.FileName);
-            if (!settings->group().isEmpty()) {
-                file.Version = readText(settings, QStringLiteral("version"), QString());
-                parseVupno(readText(settings, QStringLiteral("vupno"), QString()), &file.Vupno);
-            }
-            settings->endGroup();
+            const FileSection section = readFileSection(settings, file.FileName);
+            file.Version = section.version;
+            parseVupno(section.vupno, &file.Vupno);
         }
         dbgLine(QStringLiteral("■DEBUG■mw_VupFileInfo.") + QLatin1String(c.member) + QStringLiteral(".Vupno"));
         dbgValue(int(file.Vupno));

@@ -50,6 +50,20 @@ bool modelSectionUsable(QSettings* settings, const QString& section);
 // is refused without touching the reader.
 int searchModelSection(QSettings* settings, int modelId, QString* acceptedSection = nullptr);
 
+// What the section of one named file holds, as the reader finds it. `present`: the reader
+// sees keys under that name; the texts are empty when their key is absent.
+struct FileSection {
+    bool present = false;
+    bool hasVersion = false;
+    bool hasVupno = false;
+    QString version;
+    QString vupno;
+};
+
+// Reads the section named by a file name, with the reader at the top level (where it is
+// left). A name the reader folds to no group at all ("/") names no section.
+FileSection readFileSection(QSettings* settings, const QString& fileName);
+
 // Reads the nine components into `set`, with the reader inside the accepted model
 // section (as searchModelSection leaves it): each file name from the section, then
 // "version" and "vupno" from the section the file name names. A component without a file
