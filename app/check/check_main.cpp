@@ -1,0 +1,90 @@
+// kelvora-check: finds a firmware folder's mistakes before anyone is at the camera.
+
+#include "app/check/checkreport.h"
+#include "app/check/foldercheck.h"
+#include "camera/caminfo.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// The shared code writes the tool's debug trace; the checker's output is its report.
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg && previousHandler)
+        previousHandler(type, context, message);
+}
+
+QString modelList()
+{
+    QString out;
+    for (int model = kFirstModelId; model <= kLastModelId; ++model)
+        out += QStringLiteral("  %1 (%2)\n").arg(checkModelName(model), modelDisplayName(model));
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kelvora-check"));
+    previousHandler = qInstallMessageHandler(quietHandler);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Checks a firmware folder (verup_list.ini and the files it names) by the rules the tool applies,\n"
+        "before anyone is at the camera. Without --model every model section of the list file is checked\n"
+        "against the model it is prepared for; with --model only the section the tool would choose for it."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption modelOption(QStringLiteral("model"),
+                                         QStringLiteral("Check the folder for this model only (names below)."),
+                                         QStringLiteral("NAME"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Write the report as JSON."));
+    parser.addOption(modelOption);
+    parser.addOption(jsonOption);
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The firmware folder."));
+
+    const auto usageError = [&](const QString& why) {
+        err << "kelvora-check: " << why << "\nTry kelvora-check --help.\n";
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        out << parser.helpText() << "\nModel names (CAM_MODELID_ in front is accepted too):\n" << modelList()
+            << "\nExit status: 0 no problems, 1 problems found, 2 the folder cannot be read or bad usage.\n";
+        return 0;
+    }
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() != 1)
+        return usageError(folders.isEmpty() ? QStringLiteral("no folder given")
+                                            : QStringLiteral("one folder at a time"));
+    int model = 0;
+    if (parser.isSet(modelOption)) {
+        const QString name = parser.value(modelOption);
+        model = modelIdFromName(name.trimmed().toUpper());
+        if (model == 0)
+            return usageError(QStringLiteral("unknown model \"%1\"; known models:\n%2").arg(name, modelList()));
+    }
+
+    const FolderCheck check = checkFolder(folders.first(), model);
+    if (parser.isSet(jsonOption))
+        out << QString::fromUtf8(checkReportJson(check));
+    else if (!check.readable)
+        err << "kelvora-check: " << checkReportText(check);
+    else
+        out << checkReportText(check);
+    out.flush();
+    err.flush();
+    return check.exitCode();
+}
