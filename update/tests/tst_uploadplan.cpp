@@ -2,7 +2,6 @@
 #include "camera/caminfo.h"
 #include "update/sequencer.h"
 #include "update/uploadplan.h"
-#include "update/uploadrequest.h"
 
 #include <QtTest>
 
@@ -43,14 +42,8 @@ private slots:
     void typeCode();
     void resetWait_data();
     void resetWait();
-    void uploadReply_data();
-    void uploadReply();
-    void reinquiryReply_data();
-    void reinquiryReply();
-    void networkVersion_data();
-    void networkVersion();
-    void wireText_data();
-    void wireText();
+    void judge_data();
+    void judge();
 };
 
 void TestUploadPlan::plan_data()
@@ -159,98 +152,56 @@ void TestUploadPlan::resetWait()
     QCOMPARE(tick.percent, 100);
 }
 
-void TestUploadPlan::uploadReply_data()
+// How the camera's answers are judged: upload replies (U), re-inquiry replies (R) and the
+// network version check against "V02.11" (V, 1 when it matches).
+void TestUploadPlan::judge_data()
 {
-    QTest::addColumn<int>("model");
-    QTest::addColumn<bool>("failed");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("verdict");
-    const int ok = int(UploadVerdict::Accepted), no = int(UploadVerdict::Refused), err = int(UploadVerdict::Failed);
-    QTest::newRow("tkd7 marker") << 2 << false << QByteArray("<p>Currently resetting...</p>") << ok;
-    QTest::newRow("tkd7 lower case") << 3 << false << QByteArray("currently resetting") << no;
-    QTest::newRow("tkd7 other marker") << 1 << false << QByteArray("/cgi-bin/qv_top") << no;
-    QTest::newRow("tk20 cgi-bin") << 5 << false << QByteArray("URL=/cgi-bin/qv_top") << ok;
-    QTest::newRow("tk300 reset text only") << 4 << false << QByteArray("Currently resetting") << no;
-    QTest::newRow("marker after a NUL") << 12 << false << QByteArray("x\0 cgi-bin", 10) << ok;
-    QTest::newRow("error with marker") << 4 << true << QByteArray("cgi-bin") << err;
-    QTest::newRow("no model") << 0 << false << QByteArray("cgi-bin Currently resetting") << no;
-    QTest::newRow("empty body") << 8 << false << QByteArray() << no;
-}
-
-void TestUploadPlan::uploadReply()
-{
-    QFETCH(int, model);
-    QFETCH(bool, failed);
-    QFETCH(QByteArray, body);
-    QFETCH(int, verdict);
-    QCOMPARE(int(judgeUploadReply(model, failed, body)), verdict);
-}
-
-void TestUploadPlan::reinquiryReply_data()
-{
+    QTest::addColumn<char>("kind");
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<bool>("failed");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("verdict");
-    QTest::newRow("error") << 4 << "eep" << true << QByteArray("OID:QV-TK300") << int(ReinquiryVerdict::NoAnswer);
-    QTest::newRow("still restarting") << 4 << "eep" << false << QByteArray("QID:BUSY") << int(ReinquiryVerdict::NotBack);
-    QTest::newRow("QID not at start") << 4 << "eep" << false << QByteArray(" QID:") << int(ReinquiryVerdict::Back);
-    QTest::newRow("back") << 7 << "bin" << false << QByteArray("OID:QV-TK20") << int(ReinquiryVerdict::Back);
-    QTest::newRow("tkd7 img waits for version") << 2 << "img" << false << QByteArray("OID:QV-TK10")
-                                                << int(ReinquiryVerdict::LeftToCheck);
-    QTest::newRow("tkd7 bin") << 3 << "bin" << false << QByteArray("OID:QV-TK10") << int(ReinquiryVerdict::Back);
-    QTest::newRow("tk300 img") << 4 << "img" << false << QByteArray("OID:QV-TK300") << int(ReinquiryVerdict::Back);
-    QTest::newRow("tkd7 img restarting") << 1 << "img" << false << QByteArray("QID:") << int(ReinquiryVerdict::NotBack);
+    const int ok = int(UploadVerdict::Accepted), no = int(UploadVerdict::Refused), err = int(UploadVerdict::Failed);
+    const auto row = [](const char* name, char kind, int model, const char* ext, bool failed, QByteArray body, int v) {
+        QTest::newRow(name) << kind << model << QString::fromLatin1(ext) << failed << body << v;
+    };
+    row("tkd7 marker", 'U', 2, "img", false, "<p>Currently resetting...</p>", ok);
+    row("tkd7 marker in lower case", 'U', 3, "bin", false, "currently resetting", no);
+    row("tkd7 other family's marker", 'U', 1, "bin", false, "/cgi-bin/qv_top", no);
+    row("tk20 cgi-bin", 'U', 5, "bin", false, "URL=/cgi-bin/qv_top", ok);
+    row("tk300 reset text only", 'U', 4, "eep", false, "Currently resetting", no);
+    row("marker after a NUL", 'U', 12, "bin", false, QByteArray("x\0 cgi-bin", 10), ok);
+    row("error with marker", 'U', 4, "eep", true, "cgi-bin", err);
+    row("no model", 'U', 0, "bin", false, "cgi-bin Currently resetting", no);
+    row("re-inquiry error", 'R', 4, "eep", true, "OID:QV-TK300", int(ReinquiryVerdict::NoAnswer));
+    row("still restarting", 'R', 4, "eep", false, "QID:BUSY", int(ReinquiryVerdict::NotBack));
+    row("QID not at start", 'R', 4, "eep", false, " QID:", int(ReinquiryVerdict::Back));
+    row("tkd7 img left to version", 'R', 2, "img", false, "OID:QV-TK10", int(ReinquiryVerdict::LeftToCheck));
+    row("tkd7 bin back", 'R', 3, "bin", false, "OID:QV-TK10", int(ReinquiryVerdict::Back));
+    row("tk300 img back", 'R', 4, "img", false, "OID:QV-TK300", int(ReinquiryVerdict::Back));
+    row("version equal", 'V', 2, "img", false, "qSV3 network V02.11abcd", 1);
+    row("version other", 'V', 2, "img", false, "qSV3 network V02.10abcd", 0);
+    row("version other digit", 'V', 2, "img", false, "qSV2 network V02.11abcd", 0);
+    row("version upper-case prefix", 'V', 2, "img", false, "QSV3 network V02.11abcd", 0);
+    row("version error", 'V', 2, "img", true, "qSV3 network V02.11abcd", 0);
+    row("version cut at NUL", 'V', 2, "img", false, QByteArray("qSV3\0 net V02.11abcd", 20), 0);
 }
 
-void TestUploadPlan::reinquiryReply()
+void TestUploadPlan::judge()
 {
+    QFETCH(char, kind);
     QFETCH(int, model);
     QFETCH(QString, extension);
     QFETCH(bool, failed);
     QFETCH(QByteArray, body);
     QFETCH(int, verdict);
-    QCOMPARE(int(judgeReinquiryReply(model, extension, failed, body)), verdict);
-}
-
-void TestUploadPlan::networkVersion_data()
-{
-    QTest::addColumn<bool>("failed");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("matches");
-    QTest::newRow("equal") << false << QByteArray("qSV3 network V02.11abcd") << true;
-    QTest::newRow("other version") << false << QByteArray("qSV3 network V02.10abcd") << false;
-    QTest::newRow("other digit") << false << QByteArray("qSV2 network V02.11abcd") << false;
-    QTest::newRow("upper case prefix") << false << QByteArray("QSV3 network V02.11abcd") << false;
-    QTest::newRow("error") << true << QByteArray("qSV3 network V02.11abcd") << false;
-    QTest::newRow("cut at NUL") << false << QByteArray("qSV3\0 net V02.11abcd", 20) << false;
-    QTest::newRow("exactly ten after prefix") << false << QByteArray("qSV3V02.11wxyz") << true;
-}
-
-void TestUploadPlan::networkVersion()
-{
-    QFETCH(bool, failed);
-    QFETCH(QByteArray, body);
-    QFETCH(bool, matches);
-    QCOMPARE(networkVersionMatches(failed, body, QStringLiteral("V02.11")), matches);
-}
-
-void TestUploadPlan::wireText_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("fileName");
-    QTest::newRow("doubled join") << "/Users/op/fw//main.img" << QByteArray("\\Users\\op\\fw\\\\main.img");
-    QTest::newRow("latin-1 kept, others one ? each")
-        << QString::fromUtf8("/d/\u00f1\u20ac/\U0001F600x//a.bin") << QByteArray("\\d\\\xf1?\\?x\\\\a.bin");
-    QTest::newRow("backslash stays") << "C:\\fw//a.bin" << QByteArray("C:\\fw\\\\a.bin");
-}
-
-void TestUploadPlan::wireText()
-{
-    QFETCH(QString, path);
-    QFETCH(QByteArray, fileName);
-    QCOMPARE(uploadFileName(path), fileName);
+    if (kind == 'U')
+        QCOMPARE(int(judgeUploadReply(model, failed, body)), verdict);
+    else if (kind == 'R')
+        QCOMPARE(int(judgeReinquiryReply(model, extension, failed, body)), verdict);
+    else
+        QCOMPARE(int(networkVersionMatches(failed, body, QStringLiteral("V02.11"))), verdict);
 }
 
 QTEST_APPLESS_MAIN(TestUploadPlan)
