@@ -21,8 +21,9 @@ QT_END_NAMESPACE
 
 // The modal dialog in which one update run takes place: it posts each planned file,
 // waits while the camera writes it and restarts, and asks the camera whether it is back.
-// The decisions live in update/sequencer.h, the plan in update/uploadplan.h and the
-// wire format in update/uploadrequest.h; this class carries them out.
+// The decisions live in update/sequencer.h, the plan in update/uploadplan.h, the wire
+// format in update/uploadrequest.h and the upload's exchange in update/uploadtransfer.h;
+// this class carries them out.
 //
 // Use: construct (resets the run state), DIAPRO_StartVerUp(set); only when that returns
 // 0 run exec(), which returns once the run has ended; then delete the dialog.
