@@ -125,18 +125,18 @@ int searchModelSection(QSettings* settings, int modelId, QString* acceptedSectio
 FileSection readFileSection(QSettings* settings, const QString& fileName)
 {
     FileSection section;
-    if (!settings || fileName.isEmpty())
+    if (!settings)
         return section;
     const QString version = QStringLiteral("version");
     const QString vupno = QStringLiteral("vupno");
+    // An empty name (a component without a file), or one the reader folds to nothing,
+    // enters no section: the keys are then those of the top level.
     settings->beginGroup(fileName);
-    if (!settings->group().isEmpty()) {
-        section.present = !settings->childKeys().isEmpty();
-        section.hasVersion = settings->contains(version);
-        section.hasVupno = settings->contains(vupno);
-        section.version = readText(settings, version, QString());
-        section.vupno = readText(settings, vupno, QString());
-    }
+    section.present = !settings->childKeys().isEmpty();
+    section.hasVersion = settings->contains(version);
+    section.hasVupno = settings->contains(vupno);
+    section.version = readText(settings, version, QString());
+    section.vupno = readText(settings, vupno, QString());
     settings->endGroup();
     return section;
 }
@@ -153,14 +153,9 @@ void readComponentFiles(QSettings* settings, vup_file_info* set)
 
     for (const Component& c : kComponents) {
         file_info& file = set->*c.field;
-        file.Version.clear();
-        file.Vupno = 0;
-        // A component without a file must not pick up keys from the top level.
-        if (!file.FileName.isEmpty()) {
-            const FileSection section = readFileSection(settings, file.FileName);
-            file.Version = section.version;
-            parseVupno(section.vupno, &file.Vupno);
-        }
+        const FileSection section = readFileSection(settings, file.FileName);
+        file.Version = section.version;
+        parseVupno(section.vupno, &file.Vupno);
         dbgLine(QStringLiteral("■DEBUG■mw_VupFileInfo.") + QLatin1String(c.member) + QStringLiteral(".Vupno"));
         dbgValue(int(file.Vupno));
     }

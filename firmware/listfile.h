@@ -61,14 +61,16 @@ struct FileSection {
 };
 
 // Reads the section named by a file name, with the reader at the top level (where it is
-// left). A name the reader folds to no group at all ("/") names no section.
+// left). An empty name, or one the reader folds to no group at all ("/"), enters no
+// section, so the top level's own "version" and "vupno" are read.
 FileSection readFileSection(QSettings* settings, const QString& fileName);
 
 // Reads the nine components into `set`, with the reader inside the accepted model
 // section (as searchModelSection leaves it): each file name from the section, then
 // "version" and "vupno" from the section the file name names. A component without a file
-// gets an empty version and upload order 0; nothing else is read for it. Only FileName,
-// Version and Vupno of the nine components are written. Leaves the reader at the top level.
+// reads them from the top level, which a usual list file leaves empty (no version, upload
+// order 0). Only FileName, Version and Vupno of the nine components are written. Leaves
+// the reader at the top level.
 void readComponentFiles(QSettings* settings, vup_file_info* set);
 
 #endif

@@ -135,7 +135,12 @@ void TestListFile::read_data()
     QTest::newRow("only the accepted section") << QByteArray("[TK10]\ncam_cpu=NONE\nservo_cpu=t\n[TKD7_S]\ncam_cpu=s\n") << "cam_cpu=s||0";
     QTest::newRow("vupno forms") << QByteArray("[TK10]\ncam_cpu=a\nnetwork_cpu=b\nservo_cpu=c\nfront_fpga=d\n[a]\nvupno=007\n[b]\nvupno=x1\n"
                                                "[c]\nvupno=-2\n[d]\nversion=V01.00\n") << "cam_cpu=a||7 network_cpu=b||0 servo_cpu=c||-2 front_fpga=d|V01.00|0";
-    QTest::newRow("no file takes nothing from the top level") << QByteArray("version=V09.99\nvupno=5\n[TK10]\ncam_cpu=\nlens_fpga=/\n") << "lens_fpga=/||0";
+    // A component without a file enters no section: it reads the top level's keys.
+    QTest::newRow("no file reads the top level")
+        << QByteArray("version=V09.99\nvupno=5\n[TK10]\ncam_cpu=a\nlens_fpga=/\n[a]\nversion=V01.00\nvupno=1\n")
+        << "cam_cpu=a|V01.00|1 network_cpu=|V09.99|5 servo_cpu=|V09.99|5 interface_cpu=|V09.99|5 front_fpga=|V09.99|5 "
+           "backend_fpga=|V09.99|5 lens_fpga=/|V09.99|5 cam_eeprom=|V09.99|5 interface_eeprom=|V09.99|5";
+    QTest::newRow("no file, empty top level") << QByteArray("[TK10]\ncam_cpu=a\n[a]\nvupno=2\n") << "cam_cpu=a||2";
     QTest::newRow("named file without section") << QByteArray("[TK10]\ncam_cpu=ghost.bin\n") << "cam_cpu=ghost.bin||0";
     QTest::newRow("shared file section") << QByteArray("[TK10]\ncam_cpu=x\nfront_fpga=x\n[x]\nversion=V01.01\nvupno=2\n") << "cam_cpu=x|V01.01|2 front_fpga=x|V01.01|2";
     QTest::newRow("comma in a name") << QByteArray("[TK10]\ncam_cpu=a,b\nservo_cpu=\"c, d\"\n[a,b]\nvupno=1\n[c, d]\nvupno=2\n") << "cam_cpu=a,b||1 servo_cpu=c, d||2";
