@@ -277,7 +277,7 @@ void DialogProgressBar::postUpload(UploadForm form, const QString& credential, c
     connect(reply, &QNetworkReply::finished, this, [this, reply] { DIAPRO_finished(reply); });
     m_awaitedReply = reply;
     file.close();
-    diapro_Timer1->start(m_tickMs);
+    diapro_Timer1->start(m_watchdogTickMs);
 }
 
 // ---- Sequencer ----
@@ -347,7 +347,7 @@ void DialogProgressBar::DIAPRO_finished(QNetworkReply* reply)
             return;
         case UploadVerdict::Accepted:
             dbgLine("■DEBUG■VerUp Start OK");
-            diapro_Timer2->start(m_tickMs);
+            diapro_Timer2->start(m_resetWaitTickMs);
             DiaPro_mode = 1;
             return;
         }

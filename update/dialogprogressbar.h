@@ -64,7 +64,10 @@ public:
     bool isRunInProgress() const { return m_runInProgress; }
 
     // Interval of both timers' ticks; one second unless a test drives the ticks itself.
-    void setTickInterval(int milliseconds) { m_tickMs = milliseconds; }
+    void setTickInterval(int milliseconds) { m_watchdogTickMs = m_resetWaitTickMs = milliseconds; }
+    // The reset-wait ticks alone, so a whole run goes fast while the upload watchdog
+    // keeps counting real seconds.
+    void setResetWaitTickInterval(int milliseconds) { m_resetWaitTickMs = milliseconds; }
 
 private slots:
     void DIAPRO_timeout1();
@@ -87,7 +90,8 @@ private:
 
     QObject* m_closeGuard = nullptr;
     bool m_runInProgress = false;
-    int m_tickMs = 1000;
+    int m_watchdogTickMs = 1000;
+    int m_resetWaitTickMs = 1000;
     // The replies the run waits for: only these are judged, every other one is released
     // unread. On diapro_Manager the upload (state 0) or the model re-inquiry (state 2);
     // on diapro_CamManager the version inquiries sent since the file's deadline.
