@@ -251,11 +251,11 @@ void DialogProgressBar::diaPro_VerUpStart_TK15_TK20(QString credential, QString 
 void DialogProgressBar::postUpload(UploadForm form, const QString& credential, const QString& filePath,
                                    const QString& fileType)
 {
-    const UploadFormSpec& spec = *uploadFormSpec(form);
+    const UploadFormSpec& constants = *uploadFormSpec(form);
     kelvora::dbgSecret();
     dbgValue(filePath);
     dbgValue(fileType);
-    dbgLine(spec.builder);
+    dbgLine(constants.builder);
     const QByteArray url = uploadUrl(form, diapro_FileInfo.CamIPAddress);
     dbgValue(url);
 
@@ -264,7 +264,7 @@ void DialogProgressBar::postUpload(UploadForm form, const QString& credential, c
     if (!file.open(QIODevice::ReadOnly)
         || !buildUploadBody(form, uploadFileName(file.fileName()), fileType, file, &body)) {
         // Nothing is posted: an empty or cut firmware file must never reach the camera.
-        endRun(RunEnd::FileUnreadable, spec.openFailLine);
+        endRun(RunEnd::FileUnreadable, constants.openFailLine);
         return;
     }
     const HeaderList headers = uploadHeaders(form, credential, diapro_FileInfo.CamIPAddress, body.size());

@@ -8,10 +8,10 @@
 namespace {
 
 // "cam_cpu:1:3 servo_cpu:0:2": member, Select, Vupno; FileName is the member's name.
-vup_file_info setFrom(const QString& spec)
+vup_file_info setFrom(const QString& description)
 {
     vup_file_info set;
-    for (const QString& item : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& item : description.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QStringList f = item.split(QLatin1Char(':'));
         for (const Component& c : kComponents) {
             if (f[0] == QLatin1String(c.member))
