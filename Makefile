@@ -3,8 +3,9 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
+BENCH_BUILD_DIR ?= build-bench
 
-.PHONY: run test deps build build-test
+.PHONY: run test deps build build-test bench
 
 deps:
 	@scripts/install-deps.sh
@@ -22,3 +23,10 @@ run: build
 
 test: build-test
 	cd $(TEST_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Side-by-side timings against curl and a minimal Qt window (docs/performance.md);
+# an optimised tree of its own, never sanitized. BENCH_ARGS="--rounds N --sizes 64,256".
+bench: deps
+	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_SANITIZE=OFF
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target bench-programs
+	$(BENCH_BUILD_DIR)/bench/kelvora-bench $(BENCH_ARGS)

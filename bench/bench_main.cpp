@@ -1,0 +1,720 @@
+// kelvora-bench: runs the tool's upload, inquiry and start-up paths side by side with a
+// reference (curl, a minimal Qt window) in the same run, several rounds each, and prints
+// one table of median times and ratios. Every measured program is a fresh process started
+// and waited for here; the discard sink and the simulated camera run in this process.
+//
+//   kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up]
+//   kelvora-bench --sink    (only the discard sink, for profiling a client by hand)
+//
+// Temporary files live in one directory under $TMPDIR (or /tmp) and are removed on exit,
+// also on SIGINT/SIGTERM, which first end the program being measured.
+#include "bench/sink.h"
+#include "camera/caminfo.h"
+#include "sim/camerasim.h"
+#include "update/uploadplan.h"
+#include "update/uploadrequest.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// ---- Clean-up that also runs on SIGINT/SIGTERM ----
+
+char g_tempDir[4096] = "";
+constexpr int kMaxTempFiles = 16;
+char g_tempFiles[kMaxTempFiles][4096];
+volatile sig_atomic_t g_tempFileCount = 0;
+volatile pid_t g_child = 0;
+
+void removeTempFiles()
+{
+    for (int i = 0; i < g_tempFileCount; ++i)
+        ::unlink(g_tempFiles[i]);
+    g_tempFileCount = 0;
+    if (g_tempDir[0])
+        ::rmdir(g_tempDir);
+    g_tempDir[0] = '\0';
+}
+
+void onSignal(int sig)
+{
+    if (g_child > 0) {
+        ::kill(g_child, SIGKILL);
+        ::waitpid(g_child, nullptr, 0);
+    }
+    removeTempFiles();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+std::string tempPath(const std::string& name)
+{
+    std::string path = std::string(g_tempDir) + "/" + name;
+    if (g_tempFileCount < kMaxTempFiles) {
+        std::snprintf(g_tempFiles[g_tempFileCount], sizeof g_tempFiles[0], "%s", path.c_str());
+        g_tempFileCount = g_tempFileCount + 1;
+    }
+    return path;
+}
+
+void removeTempFile(const std::string& path)
+{
+    ::unlink(path.c_str());
+}
+
+// ---- Running one measured process ----
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;   // from spawn to reaped
+    long maxRssKib = 0;   // getrusage of the child
+    std::string out;      // its standard output
+};
+
+std::string selfDir()
+{
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    buf[n] = '\0';
+    std::string p(buf);
+    return p.substr(0, p.rfind('/'));
+}
+
+std::optional<std::string> findInPath(const char* name)
+{
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+// Runs argv with stdin and stderr on /dev/null and stdout captured; kills it after timeoutSec.
+Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
+{
+    Run r;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return r;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    if (spawned != 0) {
+        ::close(out[0]);
+        std::fprintf(stderr, "kelvora-bench: cannot start %s: %s\n", args[0], std::strerror(spawned));
+        return r;
+    }
+    g_child = pid;
+    const auto deadline = t0 + std::chrono::duration<double>(timeoutSec);
+    bool timedOut = false;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{out[0], POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            timedOut = ready == 0;
+            break;
+        }
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        r.out.append(buf, std::size_t(n));
+    }
+    ::close(out[0]);
+    if (timedOut)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    const auto t1 = std::chrono::steady_clock::now();
+    g_child = 0;
+    r.seconds = std::chrono::duration<double>(t1 - t0).count();
+    r.maxRssKib = usage.ru_maxrss;
+    r.ok = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!r.ok)
+        std::fprintf(stderr, "kelvora-bench: %s %s (status %d)\n", args[0], timedOut ? "timed out" : "failed",
+                     WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status));
+    return r;
+}
+
+// "key=value" from a program's output line; empty when absent.
+std::string field(const std::string& out, const std::string& key)
+{
+    const std::string k = key + "=";
+    std::size_t at = out.find(k);
+    if (at == std::string::npos)
+        return {};
+    at += k.size();
+    return out.substr(at, out.find_first_of(" \n", at) - at);
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return std::nan("");
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Runs each measure `rounds` times after one untimed warm-up of each, rotating which goes
+// first so that none is always measured right after another. measures[0] is ours, the
+// rest are references. Each measure returns seconds, or nullopt on failure.
+using Measure = std::function<std::optional<double>()>;
+struct Rounds {
+    std::vector<std::vector<double>> times; // per measure, per round
+    bool ok = true;
+    // Median over rounds of ours / reference k, each ratio taken within one round.
+    double ratio(std::size_t k) const
+    {
+        std::vector<double> r;
+        for (std::size_t i = 0; i < times[0].size(); ++i)
+            r.push_back(times[0][i] / times[k][i]);
+        return median(r);
+    }
+    double medianTime(std::size_t k) const { return median(times[k]); }
+};
+
+Rounds measureRounds(int rounds, const std::vector<Measure>& measures)
+{
+    Rounds r;
+    r.times.resize(measures.size());
+    for (const Measure& m : measures) {
+        if (!m()) {
+            r.ok = false;
+            return r;
+        }
+    }
+    const std::size_t n = measures.size();
+    for (int i = 0; i < rounds; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t k = (std::size_t(i) + j) % n;
+            const std::optional<double> t = measures[k]();
+            if (!t || *t <= 0) {
+                r.ok = false;
+                return r;
+            }
+            r.times[k].push_back(*t);
+        }
+    }
+    return r;
+}
+
+// ---- Files ----
+
+bool writeFirmware(const std::string& path, std::int64_t bytes)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    // Incompressible, reproducible content.
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    std::vector<std::uint64_t> chunk(512 * 1024);
+    std::int64_t left = bytes;
+    bool ok = true;
+    while (left > 0 && ok) {
+        for (std::uint64_t& w : chunk) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            w = x;
+        }
+        const std::size_t n = std::size_t(std::min<std::int64_t>(left, std::int64_t(chunk.size() * 8)));
+        ok = std::fwrite(chunk.data(), 1, n, f) == n;
+        left -= std::int64_t(n);
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+// The body the tool sends for this file, written out for curl: the tool's framing around the file.
+bool writeBody(const std::string& bodyPath, const std::string& firmwarePath, const QByteArray& head,
+               const QByteArray& tail)
+{
+    std::FILE* in = std::fopen(firmwarePath.c_str(), "rb");
+    std::FILE* out = std::fopen(bodyPath.c_str(), "wb");
+    bool ok = in && out && std::fwrite(head.constData(), 1, std::size_t(head.size()), out) == std::size_t(head.size());
+    std::vector<char> buf(4 * 1024 * 1024);
+    while (ok) {
+        const std::size_t n = std::fread(buf.data(), 1, buf.size(), in);
+        if (n == 0)
+            break;
+        ok = std::fwrite(buf.data(), 1, n, out) == n;
+    }
+    ok = ok && std::fwrite(tail.constData(), 1, std::size_t(tail.size()), out) == std::size_t(tail.size());
+    if (in)
+        std::fclose(in);
+    if (out && std::fclose(out) != 0)
+        ok = false;
+    return ok;
+}
+
+// ---- The table ----
+
+struct Row {
+    std::string name;
+    std::string ours;
+    std::string ref;
+    std::string ratio;
+    std::string goal;
+    std::string met;
+    std::string memory;
+    std::string note;
+};
+
+std::string fmt(const char* f, ...) __attribute__((format(printf, 1, 2)));
+std::string fmt(const char* f, ...)
+{
+    char buf[512];
+    va_list ap;
+    va_start(ap, f);
+    std::vsnprintf(buf, sizeof buf, f, ap);
+    va_end(ap);
+    return buf;
+}
+
+// Display width: every UTF-8 sequence counts as one column.
+std::size_t columns(const std::string& s)
+{
+    std::size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+void printTable(const std::vector<Row>& rows)
+{
+    const std::vector<std::string> head{"Benchmark", "Ours (median)", "Reference (median)", "Ratio", "Goal", "Met",
+                                        "Peak RSS, ours", "Also measured"};
+    std::vector<std::vector<std::string>> cells{head};
+    for (const Row& r : rows)
+        cells.push_back({r.name, r.ours, r.ref, r.ratio, r.goal, r.met, r.memory, r.note});
+    std::vector<std::size_t> width(head.size(), 0);
+    for (const auto& line : cells)
+        for (std::size_t i = 0; i < line.size(); ++i)
+            width[i] = std::max(width[i], columns(line[i]));
+    auto printLine = [&](const std::vector<std::string>& line) {
+        std::string s = "|";
+        for (std::size_t i = 0; i < line.size(); ++i)
+            s += " " + line[i] + std::string(width[i] - columns(line[i]), ' ') + " |";
+        std::printf("%s\n", s.c_str());
+    };
+    printLine(cells[0]);
+    std::string rule = "|";
+    for (std::size_t w : width)
+        rule += std::string(w + 2, '-') + "|";
+    std::printf("%s\n", rule.c_str());
+    for (std::size_t i = 1; i < cells.size(); ++i)
+        printLine(cells[i]);
+}
+
+// ---- The three benchmarks ----
+
+struct Options {
+    int uploadRounds = 5;
+    int inquiryRounds = 15;
+    int startupRounds = 15;
+    std::vector<int> sizesMb{64, 256, 512};
+    std::string only; // "upload", "inquiry" or "start-up"; empty for all three
+    bool runs(const char* part) const { return only.empty() || only == part; }
+};
+
+struct Tools {
+    std::string dir;
+    std::string curl;
+    std::string upload() const { return dir + "/kelvora-bench-upload"; }
+    std::string inquiry() const { return dir + "/kelvora-bench-inquiry"; }
+    std::string http() const { return dir + "/kelvora-bench-http"; }
+    std::string startup() const { return dir + "/kelvora-bench-startup"; }
+    std::string minimal() const { return dir + "/kelvora-bench-minimal"; }
+    std::string minimalText() const { return dir + "/kelvora-bench-minimal-text"; }
+};
+
+struct UploadResult {
+    bool ok = false;
+    Row row;
+    double mibPerSecOurs = 0;
+    double peakMib = 0;
+    double fileMib = 0;
+};
+
+// Memory goal: one copy of the firmware and at most this much besides.
+constexpr double kUploadMemoryAllowanceMib = 64;
+
+UploadResult benchUpload(const Tools& tools, const Options& opt, DiscardSink& sink, int port, int sizeMb)
+{
+    UploadResult res;
+    const std::int64_t fileBytes = std::int64_t(sizeMb) * 1024 * 1024;
+    const std::string name = "qv_tk300_main.bin";
+    const std::string firmware = tempPath(name);
+    const std::string bodyFile = tempPath("body.bin");
+    const QString address = QString::fromStdString("127.0.0.1:" + std::to_string(port));
+    // The body the dialog sends: the file part is named by the path the dialog reads from.
+    const QString filePath = planFilePath(QString::fromStdString(g_tempDir), QString::fromStdString(name));
+    const UploadForm form = chooseUploadForm(CAM_MODELID_QV_TK300, fileExtension(QString::fromStdString(name)));
+    QString type;
+    fileTypeCode(fileExtension(QString::fromStdString(name)), &type);
+    const UploadFraming framing = uploadFraming(form, uploadFileName(filePath), type);
+    const std::int64_t bodyBytes = framing.head.size() + fileBytes + framing.tail.size();
+
+    if (!writeFirmware(firmware, fileBytes) || !writeBody(bodyFile, firmware, framing.head, framing.tail)) {
+        std::fprintf(stderr, "kelvora-bench: cannot write %d MB test files\n", sizeMb);
+        removeTempFile(firmware);
+        removeTempFile(bodyFile);
+        return res;
+    }
+
+    std::vector<std::string> curlArgs{tools.curl, "-sS", "-o", "/dev/null", "-w", "%{http_code} %{size_upload} %{time_total}",
+                                      "--data-binary", "@" + bodyFile, "-H", "Expect:"};
+    for (const auto& [h, v] : uploadHeaders(form, QStringLiteral("YmVuY2g6YmVuY2g="), address, bodyBytes)) {
+        if (h == "Content-Length")
+            continue; // curl counts the body itself
+        curlArgs.push_back("-H");
+        curlArgs.push_back((h + ": " + v).toStdString());
+    }
+    curlArgs.push_back(uploadUrl(form, address).toStdString());
+
+    // A run counts only when the sink answered one more request and got the whole body.
+    auto received = [&](int answeredBefore) {
+        return sink.answered() == answeredBefore + 1 && sink.lastBodyBytes() == bodyBytes;
+    };
+    std::vector<double> peaks, curlTransfer;
+    auto ours = [&]() -> std::optional<double> {
+        const int before = sink.answered();
+        const Run r = runProcess({tools.upload(), address.toStdString(), firmware}, 300);
+        const std::string span = field(r.out, "span_us");
+        if (!r.ok || r.out.rfind("replied", 0) != 0 || span.empty() || !received(before))
+            return std::nullopt;
+        peaks.push_back(std::strtod(field(r.out, "peak_kib").c_str(), nullptr) / 1024.0);
+        return std::strtod(span.c_str(), nullptr) / 1e6;
+    };
+    auto ref = [&]() -> std::optional<double> {
+        const int before = sink.answered();
+        const Run r = runProcess(curlArgs, 300);
+        const std::string expected = "200 " + std::to_string(bodyBytes) + " ";
+        if (!r.ok || r.out.rfind(expected, 0) != 0 || !received(before))
+            return std::nullopt;
+        curlTransfer.push_back(std::strtod(r.out.c_str() + expected.size(), nullptr));
+        return r.seconds;
+    };
+    const Rounds rounds = measureRounds(opt.uploadRounds, {ours, ref});
+    removeTempFile(firmware);
+    removeTempFile(bodyFile);
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: the %d MB upload failed\n", sizeMb);
+        return res;
+    }
+    const double mib = double(bodyBytes) / kMiB;
+    const double o = rounds.medianTime(0), c = rounds.medianTime(1), ratio = rounds.ratio(1);
+    const double transfer = median(curlTransfer);
+    res.ok = true;
+    res.fileMib = double(fileBytes) / kMiB;
+    res.peakMib = *std::max_element(peaks.begin(), peaks.end());
+    res.mibPerSecOurs = mib / o;
+    const bool timeMet = ratio <= 1.0;
+    const bool memMet = res.peakMib <= res.fileMib + kUploadMemoryAllowanceMib;
+    res.row = {fmt("Upload %d MB", sizeMb),
+               fmt("%.3f s, %.0f MB/s", o, mib / o),
+               fmt("curl %.3f s, %.0f MB/s", c, mib / c),
+               fmt("%.2f", ratio),
+               "<= 1.00; RSS <= file + 64 MB",
+               std::string(timeMet ? "yes" : "NO") + "; " + (memMet ? "yes" : "NO"),
+               fmt("%.0f MB (file + %.0f)", res.peakMib, res.peakMib - res.fileMib),
+               fmt("curl's transfer alone %.3f s: %.2f x", transfer, o / transfer)};
+    return res;
+}
+
+const char* const kTk300Sequence[] = {
+    "qv_cam?cmd=QID&res=1",       "qv_ptz?cmd=%23QSV0&res=1", "qv_ptz?cmd=%23QSV1&res=1",
+    "qv_ptz?cmd=%23QSV2&res=1",   "qv_ptz?cmd=%23QSV3&res=1", "qv_ptz?cmd=%23QSV4&res=1",
+    "qv_ptz?cmd=%23QSV5&res=1",   "qv_ptz?cmd=%23QSV6&res=1", "qv_ptz?cmd=%23QSV7&res=1",
+    "qv_ptz?cmd=%23QSV8&res=1",
+};
+
+std::optional<Row> benchInquiry(const Tools& tools, const Options& opt)
+{
+    CameraSim camera;
+    camera.setRecordRawBodies(false);
+    if (camera.start() < 0 || !camera.setModel(CAM_MODELID_QV_TK300)) {
+        std::fprintf(stderr, "kelvora-bench: the simulated camera did not start\n");
+        return std::nullopt;
+    }
+    const std::string address = camera.address();
+    std::vector<std::string> curlArgs{tools.curl, "-sS", "--globoff", "-w", "%{time_total}\\n"};
+    for (const char* path : kTk300Sequence) {
+        curlArgs.push_back("-o");
+        curlArgs.push_back("/dev/null");
+        curlArgs.push_back("http://" + address + "/cgi-bin/" + path);
+    }
+    constexpr std::size_t kRequests = std::size(kTk300Sequence);
+    std::vector<double> curlProcess;
+
+    auto ours = [&]() -> std::optional<double> {
+        camera.clearLog();
+        const Run r = runProcess({tools.inquiry(), address}, 30);
+        const std::string span = field(r.out, "span_us");
+        if (!r.ok || span.empty() || camera.requests().size() != kRequests)
+            return std::nullopt;
+        return std::strtod(span.c_str(), nullptr) / 1e6;
+    };
+    auto ref = [&]() -> std::optional<double> {
+        camera.clearLog();
+        const Run r = runProcess(curlArgs, 30);
+        if (!r.ok || camera.requests().size() != kRequests)
+            return std::nullopt;
+        // The transfers alone, as ours is timed from the click: curl's own start-up is left out.
+        double total = 0;
+        std::stringstream lines(r.out);
+        std::string line;
+        std::size_t n = 0;
+        while (std::getline(lines, line)) {
+            total += std::strtod(line.c_str(), nullptr);
+            ++n;
+        }
+        if (n != kRequests)
+            return std::nullopt;
+        curlProcess.push_back(r.seconds);
+        return total;
+    };
+    // The same ten GETs without the window: Qt's client alone, and one socket in one thread.
+    auto client = [&](const char* mode) {
+        return [&, mode]() -> std::optional<double> {
+            camera.clearLog();
+            const Run r = runProcess({tools.http(), mode, address}, 30);
+            const std::string span = field(r.out, "span_us");
+            if (!r.ok || span.empty() || camera.requests().size() != kRequests)
+                return std::nullopt;
+            return std::strtod(span.c_str(), nullptr) / 1e6;
+        };
+    };
+    const Rounds rounds = measureRounds(opt.inquiryRounds, {ours, ref, client("qnam"), client("socket")});
+    camera.stop();
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: the inquiry sequence failed\n");
+        return std::nullopt;
+    }
+    const double ratio = rounds.ratio(1), o = rounds.medianTime(0), whole = median(curlProcess);
+    return Row{"Inquiry TK300, 10 requests",
+               fmt("%.2f ms, Connect to Camera END", o * 1e3),
+               fmt("curl %.2f ms, its 10 transfers", rounds.medianTime(1) * 1e3),
+               fmt("%.2f", ratio),
+               "<= 1.20",
+               ratio <= 1.2 ? "yes" : "NO",
+               "",
+               fmt("QNetworkAccessManager alone %.2f ms; one QTcpSocket %.2f ms; whole curl process %.1f ms",
+                   rounds.medianTime(2) * 1e3, rounds.medianTime(3) * 1e3, whole * 1e3)};
+}
+
+std::vector<Row> benchStartup(const Tools& tools, const Options& opt)
+{
+    auto timed = [](const std::string& program) {
+        return [program]() -> std::optional<double> {
+            const Run r = runProcess({program}, 30);
+            return r.ok ? std::optional<double>(r.seconds) : std::nullopt;
+        };
+    };
+    const Rounds rounds =
+        measureRounds(opt.startupRounds, {timed(tools.startup()), timed(tools.minimal()), timed(tools.minimalText())});
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: a start-up program failed\n");
+        return {};
+    }
+    const double ratio = rounds.ratio(1), ratioText = rounds.ratio(2);
+    return {Row{"Start-up to window shown",
+                fmt("%.1f ms, main window", rounds.medianTime(0) * 1e3),
+                fmt("%.1f ms, empty 800 x 600 window", rounds.medianTime(1) * 1e3),
+                fmt("%.2f", ratio),
+                "<= 1.20",
+                ratio <= 1.2 ? "yes" : "NO",
+                "",
+                fmt("800 x 600 window with one label %.1f ms: %.2f x", rounds.medianTime(2) * 1e3, ratioText)}};
+}
+
+bool parseArgs(int argc, char** argv, Options* opt)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rounds" && i + 1 < argc) {
+            const int n = std::atoi(argv[++i]);
+            if (n < 1)
+                return false;
+            opt->uploadRounds = opt->inquiryRounds = opt->startupRounds = n;
+        } else if (a == "--sizes" && i + 1 < argc) {
+            opt->sizesMb.clear();
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                const int mb = std::atoi(item.c_str());
+                if (mb < 1 || mb > 4096)
+                    return false;
+                opt->sizesMb.push_back(mb);
+            }
+        } else if (a == "--only" && i + 1 < argc) {
+            opt->only = argv[++i];
+            if (opt->only != "upload" && opt->only != "inquiry" && opt->only != "start-up")
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc == 2 && std::strcmp(argv[1], "--sink") == 0) {
+        // For profiling a client by hand: the same sink, until interrupted.
+        DiscardSink sink;
+        const int port = sink.start();
+        if (port < 0)
+            return 1;
+        std::printf("127.0.0.1:%d\n", port);
+        std::fflush(stdout);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        int sig = 0;
+        ::sigwait(&set, &sig);
+        sink.stop();
+        return 0;
+    }
+    Options opt;
+    if (!parseArgs(argc, argv, &opt)) {
+        std::fprintf(stderr, "usage: kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up]\n");
+        return 2;
+    }
+    Tools tools;
+    tools.dir = selfDir();
+    const std::optional<std::string> curl = findInPath("curl");
+    if (!curl) {
+        std::fprintf(stderr, "kelvora-bench: curl is not installed (make deps installs it)\n");
+        return 1;
+    }
+    tools.curl = *curl;
+    // Every Qt program measured here draws off screen, the same way for ours and the reference.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    const char* tmp = std::getenv("TMPDIR");
+    std::snprintf(g_tempDir, sizeof g_tempDir, "%s/kelvora-bench-XXXXXX", tmp && *tmp ? tmp : "/tmp");
+    if (!::mkdtemp(g_tempDir)) {
+        std::fprintf(stderr, "kelvora-bench: cannot create a temporary directory\n");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+
+    std::vector<Row> rows;
+    std::vector<UploadResult> uploads;
+    bool ok = true;
+
+    if (opt.runs("upload")) {
+        std::fprintf(stderr, "kelvora-bench: uploads ...\n");
+        DiscardSink sink;
+        const int port = sink.start();
+        if (port < 0) {
+            std::fprintf(stderr, "kelvora-bench: the sink did not start\n");
+            ok = false;
+        }
+        for (std::size_t i = 0; ok && i < opt.sizesMb.size(); ++i) {
+            UploadResult u = benchUpload(tools, opt, sink, port, opt.sizesMb[i]);
+            ok = u.ok;
+            if (ok) {
+                rows.push_back(u.row);
+                uploads.push_back(u);
+            }
+        }
+        sink.stop();
+    }
+
+    if (ok && opt.runs("inquiry")) {
+        std::fprintf(stderr, "kelvora-bench: inquiry ...\n");
+        const std::optional<Row> r = benchInquiry(tools, opt);
+        ok = r.has_value();
+        if (ok)
+            rows.push_back(*r);
+    }
+    if (ok && opt.runs("start-up")) {
+        std::fprintf(stderr, "kelvora-bench: start-up ...\n");
+        const std::vector<Row> r = benchStartup(tools, opt);
+        ok = !r.empty();
+        rows.insert(rows.end(), r.begin(), r.end());
+    }
+    removeTempFiles();
+    if (!ok)
+        return 1;
+
+    std::printf("\n");
+    printTable(rows);
+    std::printf("\nRatio: median over %d (uploads), %d (inquiry), %d (start-up) rounds of ours / reference, both timed in the same round.\n",
+                opt.uploadRounds, opt.inquiryRounds, opt.startupRounds);
+    if (uploads.size() > 1) {
+        std::string rate = "Upload rate by size (linear time means a flat rate):", over = "Peak RSS minus file size:";
+        for (const UploadResult& u : uploads) {
+            rate += fmt(" %.0f MB %.0f MB/s;", u.fileMib, u.mibPerSecOurs);
+            over += fmt(" %.0f MB +%.0f;", u.fileMib, u.peakMib - u.fileMib);
+        }
+        std::printf("%s\n%s\n", rate.c_str(), over.c_str());
+    }
+    return 0;
+}
