@@ -4,6 +4,8 @@
 // Captures the debug log while alive, line by line, as the operator would see it
 // (qDebug's own quoting included). Restores the previous handler when destroyed.
 
+#include <QByteArray>
+#include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
@@ -51,6 +53,24 @@ public:
         return at == expected.size();
     }
 
+    // Those of `secrets` that appear anywhere in the log, in clear or as qDebug writes a
+    // quoted value (which escapes characters outside ASCII). Empty when nothing leaked.
+    QStringList secretsFound(const QStringList& secrets) const
+    {
+        const QString all = text();
+        QStringList found;
+        for (const QString& secret : secrets) {
+            if (secret.isEmpty())
+                continue;
+            QString quoted;
+            QDebug(&quoted).nospace() << secret;
+            const QString escaped = quoted.mid(1, quoted.size() - 2);
+            if (all.contains(secret) || all.contains(escaped))
+                found << secret;
+        }
+        return found;
+    }
+
 private:
     static LogCapture*& current()
     {
@@ -73,5 +93,18 @@ private:
     QStringList m_lines;
     QtMessageHandler m_previous = nullptr;
 };
+
+// Every form in which a user ID and password could reach the log: each as typed, joined
+// as "user:password", and the joined text in Base64 (of its Latin-1 bytes, as the camera
+// receives it, and of its UTF-8 bytes).
+inline QStringList credentialForms(const QString& user, const QString& password)
+{
+    const QString joined = user + QLatin1Char(':') + password;
+    QStringList forms{user, password, joined, QString::fromLatin1(joined.toLatin1().toBase64())};
+    const QString utf8 = QString::fromLatin1(joined.toUtf8().toBase64());
+    if (!forms.contains(utf8))
+        forms << utf8;
+    return forms;
+}
 
 #endif
