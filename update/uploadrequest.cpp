@@ -35,14 +35,14 @@ void line(QByteArray& out, const QByteArray& text)
     out += kCrLf;
 }
 
-QByteArray boundaryLine(const UploadFormSpec& spec)
+QByteArray boundaryLine(const UploadFormSpec& layout)
 {
-    return QByteArray("--") + spec.boundary;
+    return QByteArray("--") + layout.boundary;
 }
 
-QByteArray closingLine(const UploadFormSpec& spec)
+QByteArray closingLine(const UploadFormSpec& layout)
 {
-    return boundaryLine(spec) + "--";
+    return boundaryLine(layout) + "--";
 }
 
 // Asks for huge pages under a large fresh buffer: reading a firmware file of hundreds of
@@ -112,8 +112,8 @@ QByteArray toWireLatin1(const QString& text)
 
 QByteArray uploadUrl(UploadForm form, const QString& address)
 {
-    const UploadFormSpec* spec = uploadFormSpec(form);
-    return QByteArray("http://") + toWireLatin1(address) + (spec ? spec->urlPath : "");
+    const UploadFormSpec* layout = uploadFormSpec(form);
+    return QByteArray("http://") + toWireLatin1(address) + (layout ? layout->urlPath : "");
 }
 
 QByteArray uploadFileName(const QString& filePath)
@@ -125,10 +125,10 @@ QByteArray uploadFileName(const QString& filePath)
 
 HeaderList uploadHeaders(UploadForm form, const QString& credential, const QString& address, qint64 bodySize)
 {
-    const UploadFormSpec* spec = uploadFormSpec(form);
+    const UploadFormSpec* layout = uploadFormSpec(form);
     return {
         {"Accept-Encoding", "gzip, deflate"},
-        {"Content-Type", QByteArray("multipart/form-data; boundary=") + (spec ? spec->boundary : "")},
+        {"Content-Type", QByteArray("multipart/form-data; boundary=") + (layout ? layout->boundary : "")},
         {"Content-Length", QByteArray::number(bodySize)},
         {"Authorization", "Basic " + toWireLatin1(credential)},
         {"Referer", "http://" + toWireLatin1(address) + "/cgi-bin/verup"},
@@ -142,10 +142,10 @@ HeaderList uploadHeaders(UploadForm form, const QString& credential, const QStri
 UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const QString& typeCode)
 {
     UploadFraming f;
-    const UploadFormSpec* spec = uploadFormSpec(form);
-    if (!spec)
+    const UploadFormSpec* layout = uploadFormSpec(form);
+    if (!layout)
         return f;
-    const QByteArray boundary = boundaryLine(*spec);
+    const QByteArray boundary = boundaryLine(*layout);
     switch (form) {
     case UploadForm::Tkd7Net:
         line(f.head, boundary);
@@ -158,7 +158,7 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
         line(f.head, "");
         line(f.head, "1");
         line(f.head, boundary);
-        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, fileDisposition(layout->filePart, fileName));
         line(f.head, kOctetStream);
         line(f.head, "");
         line(f.tail, "");  // ends the file's line
@@ -166,7 +166,7 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
         line(f.tail, "Content-Disposition: form-data; name=\"initial\"");
         line(f.tail, "");
         line(f.tail, "1");
-        line(f.tail, closingLine(*spec));
+        line(f.tail, closingLine(*layout));
         break;
     case UploadForm::Tkd7Cam:
         line(f.head, boundary);
@@ -174,7 +174,7 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
         line(f.head, "");
         line(f.head, "0");
         line(f.head, boundary);
-        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, fileDisposition(layout->filePart, fileName));
         line(f.head, kOctetStream);
         line(f.head, "");
         line(f.tail, "");
@@ -184,15 +184,15 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
         line(f.tail, "");
         line(f.tail, "");
         // The camera's form ends here and then once more after a trailing part.
-        line(f.tail, closingLine(*spec));
+        line(f.tail, closingLine(*layout));
         line(f.tail, "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"");
         line(f.tail, "");
         line(f.tail, "1");
-        line(f.tail, closingLine(*spec));
+        line(f.tail, closingLine(*layout));
         break;
     case UploadForm::Tk15Tk20:
         line(f.head, boundary);
-        line(f.head, fileDisposition(spec->filePart, fileName));
+        line(f.head, fileDisposition(layout->filePart, fileName));
         line(f.head, kOctetStream);
         line(f.head, "");
         line(f.tail, "");
@@ -200,7 +200,7 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
         line(f.tail, "Content-Disposition: form-data; name=\"fw_type\"");
         line(f.tail, "");
         line(f.tail, toWireLatin1(typeCode));
-        line(f.tail, closingLine(*spec));
+        line(f.tail, closingLine(*layout));
         break;
     case UploadForm::None:
         break;
