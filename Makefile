@@ -3,9 +3,13 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
+SOAK_BUILD_DIR ?= build-soak
+FUZZ_SECONDS ?= 60
+SOAK_RUNS ?= 200
+SOAK_SEED ?= 1
 BENCH_BUILD_DIR ?= build-bench
 
-.PHONY: run test deps build build-test bench
+.PHONY: run test deps build build-test fuzz soak bench
 
 deps:
 	@scripts/install-deps.sh
@@ -30,3 +34,15 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_SANITIZE=OFF
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target bench-programs
 	$(BENCH_BUILD_DIR)/bench/kelvora-bench $(BENCH_ARGS)
+
+# libFuzzer on each fuzz target for FUZZ_SECONDS over its seed corpus (clang, build-fuzz).
+fuzz:
+	@scripts/install-deps.sh fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run-fuzz.sh
+
+# SOAK_RUNS whole update runs with faults against the simulated camera; not sanitized, so
+# resident memory is the tool's own.
+soak: deps
+	cmake -S . -B $(SOAK_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_SANITIZE=OFF
+	cmake --build $(SOAK_BUILD_DIR) -j $(JOBS) --target kelvora-soak
+	QT_QPA_PLATFORM=offscreen $(SOAK_BUILD_DIR)/soak/kelvora-soak --runs $(SOAK_RUNS) --seed $(SOAK_SEED)

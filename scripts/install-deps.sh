@@ -9,6 +9,10 @@ packages=(
     libcpp-httplib-dev
     xvfb xauth curl
 )
+# `make fuzz` also needs clang's libFuzzer.
+if [ "${1:-}" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
