@@ -4,7 +4,6 @@
 // Test-side HTTP helpers: blocking requests with a bounded wait, and upload bodies laid
 // out the way the tool sends them.
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -20,7 +19,6 @@ struct HttpResult {
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     int status = 0;
     QByteArray body;
-    qint64 ms = 0;
 };
 
 inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url, const QByteArray* postBody = nullptr,
@@ -30,8 +28,6 @@ inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url,
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto& h : headers)
         request.setRawHeader(h.first, h.second);
-    QElapsedTimer clock;
-    clock.start();
     QNetworkReply* reply = postBody ? nam.post(request, *postBody) : nam.get(request);
     if (!reply->isFinished()) {
         QEventLoop loop;
@@ -40,7 +36,6 @@ inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url,
         loop.exec();
     }
     HttpResult r;
-    r.ms = clock.elapsed();
     if (!reply->isFinished()) {
         reply->abort();
         r.error = QNetworkReply::TimeoutError;
@@ -62,44 +57,31 @@ enum class ToolForm { Net, Cam, Tk15Tk20 };
 
 inline QByteArray toolBoundary(ToolForm form)
 {
-    switch (form) {
-    case ToolForm::Net: return "---------------------------7dd1a5610050e";
-    case ToolForm::Cam: return "---------------------------7dd2cec10050e";
-    case ToolForm::Tk15Tk20: break;
-    }
-    return "---------------------------7dd1961a2805aa";
+    return form == ToolForm::Net   ? "---------------------------7dd1a5610050e"
+        : form == ToolForm::Cam    ? "---------------------------7dd2cec10050e"
+                                   : "---------------------------7dd1961a2805aa";
 }
 
 // fileName is the tool's local path with backslashes.
 inline QByteArray toolBody(ToolForm form, const QByteArray& fileName, const QByteArray& file,
                            const QByteArray& typeCode = "1")
 {
-    const QByteArray b = "--" + toolBoundary(form) + "\r\n";
+    const QByteArray b = "--" + toolBoundary(form) + "\r\nContent-Disposition: form-data; name=\"";
     const QByteArray end = "--" + toolBoundary(form) + "--\r\n";
-    const QByteArray octet = "Content-Type: application/octet-stream\r\n\r\n";
-    QByteArray body;
+    const QByteArray octet = "\r\nContent-Type: application/octet-stream\r\n\r\n";
+    const QByteArray named = "\"; filename=\"" + fileName + '"' + octet + file + "\r\n";
     switch (form) {
     case ToolForm::Net:
-        body += b + "Content-Disposition: form-data; name=\"file_camera\"; filename=\"\" \r\n" + octet + "\r\n";
-        body += b + "Content-Disposition: form-data; name=\"chk_file\"\r\n\r\n1\r\n";
-        body += b + "Content-Disposition: form-data; name=\"file_soft\"; filename=\"" + fileName + "\"\r\n" + octet
-            + file + "\r\n";
-        body += b + "Content-Disposition: form-data; name=\"initial\"\r\n\r\n1\r\n" + end;
-        break;
+        return b + "file_camera\"; filename=\"\" " + octet + "\r\n" + b + "chk_file\"\r\n\r\n1\r\n" + b + "file_soft"
+            + named + b + "initial\"\r\n\r\n1\r\n" + end;
     case ToolForm::Cam:
-        body += b + "Content-Disposition: form-data; name=\"chk_file\"\r\n\r\n0\r\n";
-        body += b + "Content-Disposition: form-data; name=\"file_camera\"; filename=\"" + fileName + "\"\r\n" + octet
-            + file + "\r\n";
-        body += b + "Content-Disposition: form-data; name=\"file_soft\"; filename= \r\n" + octet + "\r\n" + end;
-        body += "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"\r\n\r\n1\r\n" + end;
-        break;
+        return b + "chk_file\"\r\n\r\n0\r\n" + b + "file_camera" + named + b + "file_soft\"; filename= " + octet
+            + "\r\n" + end + "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"\r\n\r\n1\r\n"
+            + end;
     case ToolForm::Tk15Tk20:
-        body += b + "Content-Disposition: form-data; name=\"fw_path\"; filename=\"" + fileName + "\"\r\n" + octet
-            + file + "\r\n";
-        body += b + "Content-Disposition: form-data; name=\"fw_type\"\r\n\r\n" + typeCode + "\r\n" + end;
         break;
     }
-    return body;
+    return b + "fw_path" + named + b + "fw_type\"\r\n\r\n" + typeCode + "\r\n" + end;
 }
 
 inline RawHeaders toolHeaders(ToolForm form, qsizetype bodySize, const QByteArray& authorization, const QByteArray& host)
