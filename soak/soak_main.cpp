@@ -12,7 +12,7 @@
 #include "launch/dialogpassword.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
-#include "tests/support/modalwatcher.h"
+#include "tests/support/operator.h"
 #include "update/dialogprogressbar.h"
 #include "update/runstate.h"
 
@@ -293,57 +293,6 @@ long residentKiB()
     return -1;
 }
 
-// ---- The operator ----
-
-class Operator : public ModalWatcher
-{
-public:
-    QString folder;
-    QString password = kPassword;
-    bool shortWatchdog = false;  // upload watchdog ticks shortened too
-    int progressDialogs = 0;
-
-    Operator()
-    {
-        onDialog = [this](QWidget* modal) -> bool {
-            if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(folder);
-                static_cast<QDialog*>(chooser)->accept();
-            } else if (auto* credentials = qobject_cast<DialogPassword*>(modal)) {
-                if (credentials->property("typed").toBool())
-                    return true;
-                credentials->setProperty("typed", true);
-                credentials->findChild<QLineEdit*>(QStringLiteral("Dia_Pass_UserIDEdit"))->setText(kUser);
-                credentials->findChild<QLineEdit*>(QStringLiteral("Dia_Pass_PassEdit"))->setText(password);
-                QTimer::singleShot(0, credentials->findChild<QPushButton*>(QStringLiteral("Dia_Pass_PushButtonOK")),
-                                   &QPushButton::click);
-            }
-            return true;
-        };
-        qApp->installEventFilter(this);
-    }
-
-protected:
-    // The progress dialog's waits are shortened the moment it shows: before its modal loop
-    // delivers the first reply, so even the first file's reset wait ticks fast.
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show) {
-            if (auto* progress = qobject_cast<DialogProgressBar*>(watched)) {
-                ++progressDialogs;
-                if (shortWatchdog) {
-                    progress->setTickInterval(1);
-                    // The first upload's watchdog started before the dialog showed.
-                    if (auto* watchdog = progress->findChild<QTimer*>(QStringLiteral("diapro_Timer1")); watchdog && watchdog->isActive())
-                        watchdog->start(1);
-                } else
-                    progress->setResetWaitTickInterval(1);
-            }
-        }
-        return false;
-    }
-};
-
 // Closes whatever modal window is left once a run has overrun its bound.
 void closeModals()
 {
@@ -407,6 +356,7 @@ private:
     QString m_headerlessFolder;  // the same files without the line that makes the camera take their version
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<Operator> m_operator;
+    bool m_shortWatchdog = false;  // upload watchdog ticks shortened too
 
     std::array<int, int(Fault::Count)> m_faultCount{};
     std::array<int, int(End::Count)> m_endCount{};
@@ -449,6 +399,18 @@ bool Soak::setUp()
     }
     g_log.secrets << kUser;
     m_operator = std::make_unique<Operator>();
+    m_operator->user = kUser;
+    // The progress dialog's waits are shortened the moment it shows: before its modal loop
+    // delivers the first reply, so even the first file's reset wait ticks fast.
+    m_operator->onProgress = [this](DialogProgressBar* progress) {
+        if (m_shortWatchdog) {
+            progress->setTickInterval(1);
+            // The first upload's watchdog started before the dialog showed.
+            if (auto* watchdog = progress->findChild<QTimer*>(QStringLiteral("diapro_Timer1")); watchdog && watchdog->isActive())
+                watchdog->start(1);
+        } else
+            progress->setResetWaitTickInterval(1);
+    };
     m_window = std::make_unique<MainWindow>();
     m_window->show();
     return true;
@@ -537,7 +499,7 @@ End Soak::runOnce(int run, Fault fault, int model, QStringList* messages)
     Operator& op = *m_operator;
     op.clear();
     op.password = kPassword;
-    op.shortWatchdog = false;
+    m_shortWatchdog = false;
     op.folder = fault == Fault::WrongNetworkVersion ? m_headerlessFolder : m_folder;
 
     m_sim.setModel(model);
@@ -622,7 +584,7 @@ End Soak::runOnce(int run, Fault fault, int model, QStringList* messages)
     case Fault::UploadUnanswered:
         // Longer than the run's 300 watchdog ticks, shortened for this run to 1 ms each.
         faults.uploadDelayMs = 1500;
-        op.shortWatchdog = true;
+        m_shortWatchdog = true;
         break;
     case Fault::BusyClosesConnection:
         m_sim.setBusyMode(SimBusyMode::CloseConnection);

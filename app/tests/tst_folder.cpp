@@ -1,13 +1,11 @@
+// Choosing the firmware folder through the real chooser: the model section, the grid it
+// fills, and what a refused or cancelled choice leaves.
 #include "app/mainwindow.h"
 
 #include "firmware/listfile.h"
 #include "tests/support/logcapture.h"
-#include "tests/support/modalwatcher.h"
+#include "tests/support/operator.h"
 
-#include <QCheckBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -36,44 +34,19 @@ QString grid(MainWindow& w)
     return out.join(QLatin1Char(' '));
 }
 
-QString folderField(MainWindow& w) { return w.findChild<QLineEdit*>(QStringLiteral("VerUpFileWriteSpace"))->text(); }
+// Each box the operator closed, as "text|title|icon|buttons|parent".
+QStringList boxes(const Operator& op)
+{
+    QStringList out;
+    for (const ModalWatcher::Message& m : op.messages())
+        out << QStringLiteral("%1|%2|%3|%4|%5").arg(m.text, m.title).arg(m.icon).arg(m.buttons).arg(m.parentName);
+    return out;
+}
 
-// The operator: answers each folder chooser with the next queued path (empty: cancel),
-// and closes each message box with OK, noting "text|title|icon|buttons|parent".
-struct Operator {
-    ModalWatcher watcher;
-    QTimer boxCloser;
-    QStringList answers, boxes, choosers;  // choosers: "caption|start folder|folders only|parent"
-
-    explicit Operator(MainWindow* w)
-    {
-        watcher.autoClose = false;
-        watcher.onDialog = [this, w](QWidget* modal) {
-            auto* chooser = qobject_cast<QFileDialog*>(modal);
-            if (!chooser || answers.isEmpty()) {
-                modal->close();
-                return true;
-            }
-            choosers << QStringLiteral("%1|%2|%3|%4").arg(chooser->windowTitle(), chooser->directory().absolutePath())
-                            .arg(chooser->testOption(QFileDialog::ShowDirsOnly) && chooser->fileMode() == QFileDialog::Directory)
-                            .arg(chooser->parentWidget() == w);
-            const QString path = answers.takeFirst();
-            chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
-            path.isEmpty() ? chooser->reject() : static_cast<QDialog*>(chooser)->accept();
-            return true;
-        };
-        QObject::connect(&boxCloser, &QTimer::timeout, [this, w] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes << QStringLiteral("%1|%2|%3|%4|%5").arg(box->text(), box->windowTitle()).arg(box->icon())
-                             .arg(box->standardButtons()).arg(box->parentWidget() == w);
-                box->accept();
-            }
-        });
-        boxCloser.start(5);
-    }
-};
-
-QString box(const char* text) { return QLatin1String(text) + QStringLiteral("||%1|%2|1").arg(QMessageBox::Information).arg(QMessageBox::Ok); }
+QString box(const char* text)
+{
+    return QLatin1String(text) + QStringLiteral("||%1|%2|MainWindow").arg(QMessageBox::Information).arg(QMessageBox::Ok);
+}
 
 QString folderWith(QTemporaryDir& tmp, const QByteArray& ini)
 {
@@ -83,7 +56,7 @@ QString folderWith(QTemporaryDir& tmp, const QByteArray& ini)
     return tmp.path();
 }
 
-void pressFolderButton(MainWindow& w) { w.findChild<QToolButton*>(QStringLiteral("VerUpFileButton"))->click(); }
+QString folderField(MainWindow& w) { return child<QLineEdit>(w, "VerUpFileWriteSpace")->text(); }
 
 } // namespace
 
@@ -131,20 +104,20 @@ void TestFolder::select()
     mw_Qid = qid;
     mw_CamInfo.ModelID = model;
     QTemporaryDir tmp;
-    Operator op(&w);
-    op.answers << folderWith(tmp, ini);
+    Operator op;
+    op.folder = folderWith(tmp, ini);
     LogCapture log;
-    pressFolderButton(w);
+    child<QToolButton>(w, "VerUpFileButton")->click();
     QCOMPARE(grid(w), shown);
     QCOMPARE(mw_VupFileInfo.Model, setModel);
     const QString dir = qid ? tmp.path() : QString();
     QCOMPARE(mw_VupFileInfo.DirPath, dir);
     QCOMPARE(folderField(w), dir);
-    QCOMPARE(op.choosers, qid ? QStringList{"Directory|" + QDir::currentPath() + "|1|1"} : QStringList());
-    QCOMPARE(op.boxes, setModel ? QStringList() : QStringList{box(qid ? "File is NOT exist!" : "No Connect Camera")});
+    QCOMPARE(op.choosers, qid ? QStringList{"Directory|" + QDir::currentPath() + "|1|MainWindow"} : QStringList());
+    QCOMPARE(boxes(op), setModel ? QStringList() : QStringList{box(qid ? "File is NOT exist!" : "No Connect Camera")});
     if (qid)
         QVERIFY(log.containsInOrder({"■DEBUG■MW_selectDir()", "■DEBUG■mw_selectDir()", "■DEBUG■mw_SearchFileModel",
-                                     "■DEBUG■Err", setModel ? "0" : "1"}));
+                                     QStringLiteral("■DEBUG■Err\n%1").arg(setModel ? 0 : 1)}));
     QCOMPARE(log.lines().filter(QStringLiteral(".Vupno")).size(), setModel ? 9 : 0);
 }
 
@@ -167,16 +140,18 @@ void TestFolder::sequence()
     MainWindow w;
     mw_Qid = CAM_QID_TK10;
     mw_CamInfo.ModelID = CAM_MODELID_QV_TK10;
-    w.findChild<QCheckBox*>(QStringLiteral("VERUP_CPU_Servo_checkBox"))->setChecked(true);
+    child<QCheckBox>(w, "VERUP_CPU_Servo_checkBox")->setChecked(true);
     QTemporaryDir a, b, r;
-    const QMap<QString, QString> folders{{"A", folderWith(a, kTk10)}, {"B", folderWith(b, "[TK10]\ncam_cpu=b.bin\n[b.bin]\nversion=V01.50\n")},
-                                         {"R", folderWith(r, "[TK300]\ncam_cpu=x.bin\n")}, {"C", QString()}};
-    Operator op(&w);
+    const QMap<QString, QString> folders{{"A", folderWith(a, kTk10)},
+                                         {"B", folderWith(b, "[TK10]\ncam_cpu=b.bin\n[b.bin]\nversion=V01.50\n")},
+                                         {"R", folderWith(r, "[TK300]\ncam_cpu=x.bin\n")},
+                                         {"C", QString()}};
+    Operator op;
     LogCapture log;
     for (const QString& step : steps.split(QLatin1Char(' '))) {
         log.clear();
-        op.answers << folders[step];
-        pressFolderButton(w);
+        op.folder = folders[step];
+        child<QToolButton>(w, "VerUpFileButton")->click();
         QCOMPARE(mw_VupFileInfo.DirPath, folders[step]);  // the last choice shows, accepted or not
         QCOMPARE(folderField(w), folders[step]);
     }
@@ -186,7 +161,7 @@ void TestFolder::sequence()
         QCOMPARE(mw_VupFileInfo.lens_fpga.Vupno, 0);
     if (steps.endsWith(QLatin1Char('C')))  // a cancelled chooser reads nothing
         QVERIFY(!log.contains(QStringLiteral("■DEBUG■mw_SearchFileModel")));
-    QCOMPARE(op.boxes.size(), int(steps.count(QLatin1Char('R')) + steps.count(QLatin1Char('C'))));
+    QCOMPARE(op.texts().size(), int(steps.count(QLatin1Char('R')) + steps.count(QLatin1Char('C'))));
 }
 
 QTEST_MAIN(TestFolder)

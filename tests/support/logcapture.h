@@ -4,12 +4,10 @@
 // Captures the debug log while alive, line by line, as the operator would see it
 // (qDebug's own quoting included). Restores the previous handler when destroyed.
 
-#include <QByteArray>
 #include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
-#include <QtGlobal>
 
 class LogCapture
 {
@@ -41,16 +39,22 @@ public:
     bool contains(const QString& line) const { return lines().contains(line); }
     int count(const QString& line) const { return int(lines().count(line)); }
 
-    // True when `expected` appears in this order (not necessarily adjacent).
+    // True when each entry appears after the one before; an entry with line breaks stands
+    // for lines that follow each other directly (a label and the value written after it).
     bool containsInOrder(const QStringList& expected) const
     {
         const QStringList all = lines();
-        int at = 0;
-        for (const QString& line : all) {
-            if (at < expected.size() && line == expected[at])
-                ++at;
+        qsizetype at = 0;
+        for (const QString& entry : expected) {
+            const QStringList run = entry.split(QLatin1Char('\n'));
+            bool found = false;
+            for (; !found && at + run.size() <= all.size(); ++at)
+                found = all.mid(at, run.size()) == run;
+            if (!found)
+                return false;
+            at += run.size() - 1;
         }
-        return at == expected.size();
+        return true;
     }
 
     // Those of `secrets` that appear anywhere in the log, in clear or as qDebug writes a
@@ -60,12 +64,9 @@ public:
         const QString all = text();
         QStringList found;
         for (const QString& secret : secrets) {
-            if (secret.isEmpty())
-                continue;
             QString quoted;
             QDebug(&quoted).nospace() << secret;
-            const QString escaped = quoted.mid(1, quoted.size() - 2);
-            if (all.contains(secret) || all.contains(escaped))
+            if (!secret.isEmpty() && (all.contains(secret) || all.contains(quoted.mid(1, quoted.size() - 2))))
                 found << secret;
         }
         return found;

@@ -2,13 +2,12 @@
 #define KELVORA_TESTS_MODALWATCHER_H
 
 // Stands in for the operator in front of modal windows: every message box that opens is
-// recorded and closed with OK; other modal dialogs (the folder chooser, the credentials
-// dialog) are handed to a callback the test sets. Polls from the event loop, so it also
-// works inside the nested loops that modal dialogs run.
+// recorded and closed with OK; other modal dialogs are handed to a callback the test sets.
+// Polls from the event loop, so it also works inside the nested loops of modal dialogs.
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -21,6 +20,9 @@ public:
         QString title;
         QString parentName;  // object name of the box's parent ("" when none)
         bool parentVisible = false;
+        bool parentTimersActive = false;  // a timer of the parent was still running
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
     };
 
     explicit ModalWatcher(QObject* parent = nullptr)
@@ -33,8 +35,10 @@ public:
 
     // Called with any modal widget that is not a message box; return true once handled.
     std::function<bool(QWidget*)> onDialog;
-    // When false, message boxes are recorded but left open (the test closes them).
-    bool autoClose = true;
+    // While it returns true a box is left open (so answers can arrive behind it), but for
+    // three seconds at most; `heldTooLong` tells when that bound was reached.
+    std::function<bool()> holdBox;
+    bool heldTooLong = false;
 
     QList<Message> messages() const { return m_messages; }
     QStringList texts() const
@@ -53,14 +57,22 @@ private:
         if (!modal)
             return;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            if (box != m_lastBox) {
-                m_lastBox = box;
+            if (!box->property("kelvoraSeen").toBool()) {
+                box->setProperty("kelvoraSeen", true);
+                box->setProperty("kelvoraOpened", QDateTime::currentMSecsSinceEpoch());
                 QWidget* parent = box->parentWidget();
+                bool timers = false;
+                for (QTimer* t : parent ? parent->findChildren<QTimer*>() : QList<QTimer*>())
+                    timers = timers || t->isActive();
                 m_messages.append({box->text(), box->windowTitle(), parent ? parent->objectName() : QString(),
-                                   parent && parent->isVisible()});
+                                   parent && parent->isVisible(), timers, box->icon(), box->standardButtons()});
             }
-            if (autoClose)
-                box->accept();
+            if (holdBox && holdBox()) {
+                if (QDateTime::currentMSecsSinceEpoch() - box->property("kelvoraOpened").toLongLong() < 3000)
+                    return;
+                heldTooLong = true;
+            }
+            box->accept();
             return;
         }
         if (onDialog)
@@ -69,7 +81,6 @@ private:
 
     QTimer m_timer;
     QList<Message> m_messages;
-    QPointer<QMessageBox> m_lastBox;
 };
 
 #endif
