@@ -365,7 +365,7 @@ void printTable(const std::vector<Row>& rows)
 // ---- The three benchmarks ----
 
 struct Options {
-    int uploadRounds = 5;
+    int uploadRounds = 7;
     int inquiryRounds = 15;
     int startupRounds = 15;
     std::vector<int> sizesMb{64, 256, 512};
