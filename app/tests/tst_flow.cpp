@@ -1,19 +1,12 @@
 // The whole tool from Connect to a finished update, driven through the real windows
 // against the simulated camera, as an operator would use it.
 #include "app/mainwindow.h"
-#include "launch/dialogpassword.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
 #include "tests/support/logcapture.h"
-#include "tests/support/modalwatcher.h"
-#include "update/dialogprogressbar.h"
+#include "tests/support/operator.h"
 #include "update/runstate.h"
 
-#include <QCheckBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -22,65 +15,10 @@
 
 namespace {
 
-const char kUser[] = "operat\u00f6r";
-const char kPassword[] = "s3cr:t";
+const QString kUser = QStringLiteral("operat\u00f6r");
+const QString kPassword = QStringLiteral("s3cr:t");
 // What the camera compares: the user ID's bytes as the tool sends them, in Latin-1.
-const std::string kUserOnWire = QString::fromUtf8(kUser).toLatin1().toStdString();
-
-QString labelText(MainWindow& w, const char* name)
-{
-    return w.findChild<QLabel*>(QLatin1String(name))->text();
-}
-
-// Everything the main window shows, to compare before and after an update.
-QStringList shownState(MainWindow& w)
-{
-    QStringList state;
-    for (QLabel* l : w.findChildren<QLabel*>())
-        state << l->objectName() + QLatin1Char('=') + l->text();
-    for (QCheckBox* b : w.findChildren<QCheckBox*>())
-        state << b->objectName() + QLatin1Char('=') + QString::number(b->isChecked());
-    for (QLineEdit* e : w.findChildren<QLineEdit*>())
-        state << e->objectName() + QLatin1Char('=') + e->text();
-    return state;
-}
-
-// Plays the operator: picks `folder` in the chooser, types the credentials, leaves the
-// progress dialog alone; message boxes are recorded and closed with OK.
-class Operator : public ModalWatcher
-{
-public:
-    QString folder;
-    QString user = QString::fromUtf8(kUser);
-    QString password = QString::fromLatin1(kPassword);
-    int credentialDialogs = 0;
-    bool progressShown = false;
-
-    Operator()
-    {
-        onDialog = [this](QWidget* modal) -> bool {
-            if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(folder);
-                static_cast<QDialog*>(chooser)->accept();
-            } else if (auto* credentials = qobject_cast<DialogPassword*>(modal)) {
-                if (credentials->property("typed").toBool())
-                    return true;
-                credentials->setProperty("typed", true);
-                ++credentialDialogs;
-                credentials->findChild<QLineEdit*>(QStringLiteral("Dia_Pass_UserIDEdit"))->setText(user);
-                credentials->findChild<QLineEdit*>(QStringLiteral("Dia_Pass_PassEdit"))->setText(password);
-                QTimer::singleShot(0, credentials->findChild<QPushButton*>(QStringLiteral("Dia_Pass_PushButtonOK")),
-                                   &QPushButton::click);
-            } else if (auto* progress = qobject_cast<DialogProgressBar*>(modal)) {
-                // The reset wait's one-second ticks, shortened so the test does not wait
-                // for the camera's write-and-restart time.
-                progress->setResetWaitTickInterval(1);
-                progressShown = true;
-            }
-            return true;
-        };
-    }
-};
+const std::string kUserOnWire = kUser.toLatin1().toStdString();
 
 } // namespace
 
@@ -93,44 +31,62 @@ private slots:
     void cleanup();
     void updateRuns_data();
     void updateRuns();
-    void nothingTickedEndsInStartErr();
-    void foldersVersionsDoNotSuit();
+    void refused_data();
+    void refused();
 
 private:
-    void connectCamera(MainWindow& w);
-    void chooseFolder(MainWindow& w, Operator& op, const QString& folder);
+    void connectCamera();
+    void chooseFolder(const QString& folder);
 
     CameraSim m_sim;
     QTemporaryDir m_dir;
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<Operator> m_op;
+    std::unique_ptr<MainWindow> m_w;
 };
 
 void TestFlow::init()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(writeSampleFolder(m_dir.path().toStdString()));
-    m_sim.setCredentials(kUserOnWire, kPassword);
+    m_sim.setCredentials(kUserOnWire, kPassword.toStdString());
     m_sim.setRestartTime(std::chrono::milliseconds(50));
     QVERIFY(m_sim.start() > 0);
+    m_log = std::make_unique<LogCapture>();
+    m_op = std::make_unique<Operator>();
+    m_op->user = kUser;
+    m_op->password = kPassword;
+    // The reset wait's one-second ticks, shortened so the test does not wait for the
+    // camera's write-and-restart time.
+    m_op->onProgress = [](DialogProgressBar* progress) { progress->setResetWaitTickInterval(1); };
+    m_w = std::make_unique<MainWindow>();
+    m_w->show();
 }
 
 void TestFlow::cleanup()
 {
+    // The credential never reaches the log, in clear or encoded.
+    const QStringList leaked = m_log->secretsFound(credentialForms(kUser, kPassword));
+    m_w.reset();
+    m_op.reset();
+    m_log.reset();
     m_sim.stop();
     m_sim.setFaults({});
     m_sim.clearLog();
+    QCOMPARE(leaked, QStringList());
 }
 
-void TestFlow::connectCamera(MainWindow& w)
+void TestFlow::connectCamera()
 {
-    w.findChild<QLineEdit*>(QStringLiteral("IPAddressWriteSpace"))->setText(QString::fromStdString(m_sim.address()));
-    w.findChild<QPushButton*>(QStringLiteral("IPAddressButton"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.mw_ReqCamIndex, 11, 5000);
+    child<QLineEdit>(*m_w, "IPAddressWriteSpace")->setText(QString::fromStdString(m_sim.address()));
+    child<QPushButton>(*m_w, "IPAddressButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(QStringLiteral("Camera END")), 5000);
 }
 
-void TestFlow::chooseFolder(MainWindow& w, Operator& op, const QString& folder)
+void TestFlow::chooseFolder(const QString& folder)
 {
-    op.folder = folder;
-    w.findChild<QToolButton*>(QStringLiteral("VerUpFileButton"))->click();
+    m_op->folder = folder;
+    child<QToolButton>(*m_w, "VerUpFileButton")->click();
     QCOMPARE(mw_VupFileInfo.DirPath, folder);
 }
 
@@ -147,32 +103,29 @@ void TestFlow::updateRuns()
 {
     QFETCH(int, model);
     QVERIFY(m_sim.setModel(model));
-    Operator op;
-    LogCapture log;
-    MainWindow w;
-    w.show();
-
-    connectCamera(w);
+    connectCamera();
     QCOMPARE(mw_CamInfo.ModelID, model);
-    chooseFolder(w, op, m_dir.path());
-    QVERIFY(op.texts().isEmpty());
+    chooseFolder(m_dir.path());
+    QVERIFY(m_op->texts().isEmpty());
 
     // What the camera should receive: the ticked files, lowest upload order first.
     std::vector<SampleFile> files = sampleFirmwareFiles(model);
     std::stable_sort(files.begin(), files.end(), [](const SampleFile& a, const SampleFile& b) { return a.vupno < b.vupno; });
     QVERIFY(files.size() >= 2);
-    const QStringList before = shownState(w);
+    const QStringList before = shownState(*m_w);
     m_sim.clearLog();
+    m_log->clear();
 
-    w.findChild<QPushButton*>(QStringLiteral("VersionUp_Button"))->click();
+    child<QPushButton>(*m_w, "VersionUp_Button")->click();
 
-    QCOMPARE(op.credentialDialogs, 1);
-    QVERIFY(op.progressShown);
-    QCOMPARE(op.texts(), QStringList{QStringLiteral("Process has been completed successfully.")});
-
+    QCOMPARE(m_op->credentialDialogs, 1);
+    QCOMPARE(m_op->progressDialogs, 1);
+    QCOMPARE(m_op->texts(), QStringList{QStringLiteral("Process has been completed successfully.")});
+    QVERIFY(m_log->containsInOrder({"■DEBUG■VerUp Start OK", "QID:OK", "NextFile", "QID:OK", "TimerStop",
+                                    "■DEBUG■diapro_initializeAllInfo()"}));
     const std::vector<SimRequest> uploads = m_sim.uploads();
     QCOMPARE(uploads.size(), files.size());
-    const std::string authorization = simBasicAuthorization(kUserOnWire, kPassword);
+    const std::string authorization = simBasicAuthorization(kUserOnWire, kPassword.toStdString());
     for (size_t i = 0; i < files.size(); ++i) {
         QVERIFY(uploads[i].upload && uploads[i].upload->accepted);
         const std::string sentName = uploads[i].upload->firmwareName;
@@ -186,71 +139,72 @@ void TestFlow::updateRuns()
     }
 
     // Back at the main window, which shows what it showed before Execute.
-    QCOMPARE(shownState(w), before);
+    QCOMPARE(shownState(*m_w), before);
     QCOMPARE(DiaPro_mode, 0);
     QCOMPARE(diapro_sort_fileinfo.MaxFileNum, 0);
     QVERIFY(diapro_FileInfo.Base64.isEmpty());
-    // The credential never reaches the log, in clear or encoded.
-    QCOMPARE(log.secretsFound(credentialForms(QString::fromUtf8(kUser), QString::fromLatin1(kPassword))), QStringList());
 
     // Connect after the end clears the window; the next one shows what was written.
-    w.findChild<QPushButton*>(QStringLiteral("IPAddressButton"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.mw_ReqCamIndex, 0, 5000);
-    connectCamera(w);
+    child<QPushButton>(*m_w, "IPAddressButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(m_w->mw_ReqCamIndex, 0, 5000);
+    m_log->clear();
+    connectCamera();
     QCOMPARE(mw_CamInfo.ModelID, model);
-    const SampleFile* cpu = nullptr;
-    for (const SampleFile& f : files)
-        cpu = f.key == "cam_cpu" ? &f : cpu;
-    QVERIFY(cpu);
-    QCOMPARE(labelText(w, "IP_CPU_CamMainVer"), QString::fromStdString(cpu->version));
+    const auto cpu = std::find_if(files.begin(), files.end(), [](const SampleFile& f) { return f.key == "cam_cpu"; });
+    QVERIFY(cpu != files.end());
+    QCOMPARE(child<QLabel>(*m_w, "IP_CPU_CamMainVer")->text(), QString::fromStdString(cpu->version));
 }
 
-void TestFlow::nothingTickedEndsInStartErr()
+void TestFlow::refused_data()
 {
-    QVERIFY(m_sim.setModel(CAM_MODELID_QV_TK300));
-    Operator op;
-    LogCapture log;
-    MainWindow w;
-    w.show();
-    connectCamera(w);
-    chooseFolder(w, op, m_dir.path());
-    for (QCheckBox* b : w.findChildren<QCheckBox*>())
-        b->setChecked(false);
-    const QStringList before = shownState(w);
+    QTest::addColumn<bool>("connect");
+    QTest::addColumn<bool>("shortVersions"); // no model identified
+    QTest::addColumn<QByteArray>("list");    // written to the folder chosen; none: no folder chosen
+    QTest::addColumn<QStringList>("messages");
+
+    const QStringList camFileNone{"MW_OpenPasswordDialog CamFileNone."};
+    const QByteArray tk10 = "[TK10]\ncam_cpu=main.bin\n[main.bin]\nversion=V01.20\nvupno=1\n";
+    QTest::newRow("before connect") << false << false << QByteArray() << QStringList();
+    QTest::newRow("before a folder") << true << false << QByteArray() << camFileNone;
+    // The folder is refused, but stays chosen.
+    QTest::newRow("no model identified") << true << true << tk10 << QStringList{"File is NOT exist!"} + camFileNone;
+    // A camera CPU version meant for another model.
+    QTest::newRow("versions do not suit") << true << false << QByteArray(tk10).replace("V01.20", "V02.10")
+                                          << camFileNone;
+}
+
+void TestFlow::refused()
+{
+    QFETCH(bool, connect);
+    QFETCH(bool, shortVersions);
+    QFETCH(QByteArray, list);
+    QFETCH(QStringList, messages);
+
+    QVERIFY(m_sim.setModel(CAM_MODELID_QV_TK10));
+    SimFaults faults;
+    faults.versionShort = shortVersions;
+    m_sim.setFaults(faults);
+    if (connect)
+        connectCamera();
+    QTemporaryDir dir;
+    if (!list.isEmpty()) {
+        QFile file(dir.filePath(QStringLiteral("verup_list.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(list) == list.size());
+        file.close();
+        chooseFolder(dir.path());
+    }
+    child<QCheckBox>(*m_w, "VERUP_CUP_CamMain_checkBox")->setChecked(true);
     m_sim.clearLog();
 
-    w.findChild<QPushButton*>(QStringLiteral("VersionUp_Button"))->click();
+    child<QPushButton>(*m_w, "VersionUp_Button")->click();
 
-    QCOMPARE(op.credentialDialogs, 1);
-    QVERIFY(!op.progressShown);
-    QCOMPARE(op.texts(), QStringList{QStringLiteral("Start Err")});
-    QVERIFY(m_sim.uploads().empty());
-    QCOMPARE(shownState(w), before);
-    QVERIFY(QApplication::activeModalWidget() == nullptr);
-    QCOMPARE(log.secretsFound(credentialForms(op.user, op.password)), QStringList());
-}
-
-void TestFlow::foldersVersionsDoNotSuit()
-{
-    // A TK10 camera whose folder section names a camera CPU version for another model.
-    QVERIFY(m_sim.setModel(CAM_MODELID_QV_TK10));
-    QTemporaryDir dir;
-    QFile list(dir.filePath(QStringLiteral("verup_list.ini")));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("[TK10]\ncam_cpu=main.bin\n[main.bin]\nversion=V02.10\nvupno=1\n");
-    list.close();
-    Operator op;
-    MainWindow w;
-    w.show();
-    connectCamera(w);
-    chooseFolder(w, op, dir.path());
-    QVERIFY(op.texts().isEmpty());
-
-    w.findChild<QPushButton*>(QStringLiteral("VersionUp_Button"))->click();
-
-    QCOMPARE(op.texts(), QStringList{QStringLiteral("MW_OpenPasswordDialog CamFileNone.")});
-    QCOMPARE(op.credentialDialogs, 0);
-    QVERIFY(m_sim.uploads().empty());
+    QCOMPARE(m_op->texts(), messages);
+    for (const ModalWatcher::Message& m : m_op->messages())
+        QCOMPARE(m.parentName + u'|' + m.title, QStringLiteral("MainWindow|"));
+    QCOMPARE(m_op->credentialDialogs, 0);
+    QVERIFY(m_sim.requests().empty());
+    // Nothing is taken over from the boxes by a refused Execute.
+    QCOMPARE(mw_VupFileInfo.cam_cpu.Select, RMOCAM_FALSE);
 }
 
 QTEST_MAIN(TestFlow)
