@@ -1,8 +1,6 @@
 #include "app/mainwindow.h"
+#include "tests/support/operator.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QtTest>
 
 namespace {
@@ -20,36 +18,30 @@ const char* const kFirmwareRows[] = {
 
 const QColor kGrey(0x80, 0x80, 0x80);
 
-template<typename T>
-T* child(QWidget* w, const QString& name)
+QColor textColour(const MainWindow& w, const char* name, QPalette::ColorGroup group = QPalette::Active)
 {
-    T* found = w->findChild<T*>(name);
-    if (!found)
-        qFatal("missing widget %s", qPrintable(name));
-    return found;
+    return child<QWidget>(w, name)->palette().color(group, QPalette::WindowText);
 }
 
-QColor textColour(QWidget* w, QPalette::ColorGroup group = QPalette::Active)
+QWidget* row(const MainWindow& w, const char* base, const char* part)
 {
-    return w->palette().color(group, QPalette::WindowText);
+    return child<QWidget>(w, qPrintable(QLatin1String(base) + QLatin1String(part)));
 }
 
 // Puts something other than the cleared state everywhere the reset must reach.
 void dirtyEverything(MainWindow& w)
 {
     for (const char* name : kCameraValueLabels)
-        child<QLabel>(&w, QLatin1String(name))->setText(QStringLiteral("V09.99"));
-    for (const char* row : kFirmwareRows) {
-        const QString base = QLatin1String(row);
-        child<QLabel>(&w, base + QLatin1String("Name"))->setText(QStringLiteral("file.bin"));
-        child<QLabel>(&w, base + QLatin1String("Ver"))->setText(QStringLiteral("V01.00"));
-        child<QCheckBox>(&w, base + QLatin1String("_checkBox"))->setChecked(true);
+        child<QLabel>(w, name)->setText(QStringLiteral("V09.99"));
+    for (const char* base : kFirmwareRows) {
+        static_cast<QLabel*>(row(w, base, "Name"))->setText(QStringLiteral("file.bin"));
+        static_cast<QLabel*>(row(w, base, "Ver"))->setText(QStringLiteral("V01.00"));
+        static_cast<QCheckBox*>(row(w, base, "_checkBox"))->setChecked(true);
     }
     for (const char* name : {"VerUpFile", "VerUpFileInfoFrame"}) {
-        QWidget* target = child<QWidget>(&w, QLatin1String(name));
-        QPalette p = target->palette();
+        QPalette p = child<QWidget>(w, name)->palette();
         p.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::black));
-        target->setPalette(p);
+        child<QWidget>(w, name)->setPalette(p);
     }
     mw_Qid = CAM_QID_TK20;
     w.mw_ReqCamIndex = 11;
@@ -62,38 +54,6 @@ void dirtyEverything(MainWindow& w)
     mw_VupFileInfo.lens_fpga = {QStringLiteral("lens.ffe"), QStringLiteral("V01.00"), 4, 1};
 }
 
-void verifyCleared(MainWindow& w)
-{
-    for (const char* name : kCameraValueLabels)
-        QCOMPARE(child<QLabel>(&w, QLatin1String(name))->text(), QStringLiteral("----"));
-    for (const char* row : kFirmwareRows) {
-        const QString base = QLatin1String(row);
-        QCOMPARE(child<QLabel>(&w, base + QLatin1String("Name"))->text(), QStringLiteral("----"));
-        QCOMPARE(child<QLabel>(&w, base + QLatin1String("Ver"))->text(), QStringLiteral("----"));
-        QVERIFY(!child<QCheckBox>(&w, base + QLatin1String("_checkBox"))->isChecked());
-    }
-    for (const QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("VerUpFile")), g), kGrey);
-        QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("VerUpFileInfoFrame")), g), kGrey);
-    }
-    // The frame's labels inherit its grey; the camera frame keeps the normal colour.
-    QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("VERUP_FPGA_LensName"))), kGrey);
-    QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("VERUP_Model"))), kGrey);
-    QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("frame"))), QApplication::palette().color(QPalette::WindowText));
-    QCOMPARE(textColour(child<QWidget>(&w, QStringLiteral("IP_ModelVer"))), QApplication::palette().color(QPalette::WindowText));
-
-    QCOMPARE(mw_Qid, 0);
-    QCOMPARE(w.mw_ReqCamIndex, 0);
-    QCOMPARE(mw_CamInfo.ModelID, 0);
-    QVERIFY(mw_CamInfo.Ver_CameraCPU.isEmpty());
-    QVERIFY(mw_CamInfo.Ver_CameraEEPROM.isEmpty());
-    QVERIFY(mw_VupFileInfo.DirPath.isEmpty());
-    QVERIFY(mw_VupFileInfo.CamIPAddress.isEmpty());
-    QCOMPARE(mw_VupFileInfo.Model, 0);
-    QVERIFY(mw_VupFileInfo.lens_fpga.FileName.isEmpty());
-    QCOMPARE(mw_VupFileInfo.lens_fpga.Select, 0);
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -104,10 +64,8 @@ private slots:
     void fixedWindow();
     void texts_data();
     void texts();
-    void startsCleared();
-    void resetClearsButKeepsFolderField();
-    void setModel_data();
-    void setModel();
+    void cleared_data();
+    void cleared();
 };
 
 void TestMainWindow::fixedWindow()
@@ -123,8 +81,8 @@ void TestMainWindow::fixedWindow()
     QCOMPARE(w.size(), QSize(800, 600));
     QCOMPARE(w.font().family(), QStringLiteral("Verdana"));
     QCOMPARE(w.font().pointSize(), 10);
-    QCOMPARE(child<QWidget>(&w, QStringLiteral("VersionUp_Button"))->geometry(), QRect(640, 530, 114, 32));
-    QCOMPARE(child<QWidget>(&w, QStringLiteral("VerUpFileInfoFrame"))->geometry(), QRect(40, 310, 731, 221));
+    QCOMPARE(child<QWidget>(w, "VersionUp_Button")->geometry(), QRect(640, 530, 114, 32));
+    QCOMPARE(child<QWidget>(w, "VerUpFileInfoFrame")->geometry(), QRect(40, 310, 731, 221));
 }
 
 void TestMainWindow::texts_data()
@@ -149,72 +107,60 @@ void TestMainWindow::texts()
     QFETCH(QString, text);
     MainWindow w;
     QLabel* label = w.findChild<QLabel*>(name);
-    if (label) {
-        QCOMPARE(label->text(), text);
-        return;
-    }
     QAbstractButton* button = w.findChild<QAbstractButton*>(name);
-    QVERIFY2(button, qPrintable(name));
-    QCOMPARE(button->text(), text);
+    QVERIFY2(label || button, qPrintable(name));
+    QCOMPARE(label ? label->text() : button->text(), text);
 }
 
-void TestMainWindow::startsCleared()
+void TestMainWindow::cleared_data()
 {
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("new window, records left over") << false;
+    QTest::newRow("reset after use") << true;
+}
+
+void TestMainWindow::cleared()
+{
+    QFETCH(bool, reset);
     mw_Qid = CAM_QID_TK300;
     mw_VupFileInfo.DirPath = QStringLiteral("/left/over");
     MainWindow w;
-    verifyCleared(w);
-    QVERIFY(child<QLineEdit>(&w, QStringLiteral("VerUpFileWriteSpace"))->text().isEmpty());
-}
+    const QString folder = reset ? QStringLiteral("/some/folder") : QString();
+    if (reset) {
+        child<QLineEdit>(w, "VerUpFileWriteSpace")->setText(folder);
+        child<QLineEdit>(w, "IPAddressWriteSpace")->setText(QStringLiteral("127.0.0.1"));
+        dirtyEverything(w);
+        w.mw_initializeAllCrear();
+    }
 
-void TestMainWindow::resetClearsButKeepsFolderField()
-{
-    MainWindow w;
-    child<QLineEdit>(&w, QStringLiteral("VerUpFileWriteSpace"))->setText(QStringLiteral("/some/folder"));
-    child<QLineEdit>(&w, QStringLiteral("IPAddressWriteSpace"))->setText(QStringLiteral("127.0.0.1"));
-    dirtyEverything(w);
+    for (const char* name : kCameraValueLabels)
+        QCOMPARE(child<QLabel>(w, name)->text(), QStringLiteral("----"));
+    for (const char* base : kFirmwareRows) {
+        QCOMPARE(static_cast<QLabel*>(row(w, base, "Name"))->text(), QStringLiteral("----"));
+        QCOMPARE(static_cast<QLabel*>(row(w, base, "Ver"))->text(), QStringLiteral("----"));
+        QVERIFY(!static_cast<QCheckBox*>(row(w, base, "_checkBox"))->isChecked());
+    }
+    for (const QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        QCOMPARE(textColour(w, "VerUpFile", g), kGrey);
+        QCOMPARE(textColour(w, "VerUpFileInfoFrame", g), kGrey);
+    }
+    // The frame's labels inherit its grey; the camera frame keeps the normal colour.
+    QCOMPARE(textColour(w, "VERUP_FPGA_LensName"), kGrey);
+    QCOMPARE(textColour(w, "VERUP_Model"), kGrey);
+    QCOMPARE(textColour(w, "frame"), QApplication::palette().color(QPalette::WindowText));
+    QCOMPARE(textColour(w, "IP_ModelVer"), QApplication::palette().color(QPalette::WindowText));
 
-    w.mw_initializeAllCrear();
-
-    verifyCleared(w);
-    QCOMPARE(child<QLineEdit>(&w, QStringLiteral("VerUpFileWriteSpace"))->text(), QStringLiteral("/some/folder"));
-    QCOMPARE(child<QLineEdit>(&w, QStringLiteral("IPAddressWriteSpace"))->text(), QStringLiteral("127.0.0.1"));
-}
-
-void TestMainWindow::setModel_data()
-{
-    QTest::addColumn<int>("qid");
-    QTest::addColumn<QString>("cpu");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("tk300") << int(CAM_QID_TK300) << "" << "" << int(CAM_MODELID_QV_TK300) << "QV-TK300";
-    QTest::newRow("new tk15 h") << int(CAM_QID_TK20) << "V04.01" << "V01.99" << int(CAM_MODELID_QV_NEW_TK15_H) << "QV-TK15H";
-    QTest::newRow("old tk20 s") << int(CAM_QID_TK20) << "V03.10" << "V01.45" << int(CAM_MODELID_QV_OLD_TK20_S) << "QV-TK20S";
-    QTest::newRow("no model") << int(CAM_QID_TK10) << "V02.10" << "V01.45" << int(CAM_MODELID_NONE) << "----";
-}
-
-void TestMainWindow::setModel()
-{
-    QFETCH(int, qid);
-    QFETCH(QString, cpu);
-    QFETCH(QString, output);
-    QFETCH(int, model);
-    QFETCH(QString, shown);
-
-    MainWindow w;
-    mw_Qid = qid;
-    mw_CamInfo.Ver_CameraCPU = cpu;
-    mw_CamInfo.Ver_OutputFPGA = output;
-    child<QLabel>(&w, QStringLiteral("IP_CPU_CamMainVer"))->setText(cpu);
-
-    w.mw_SetModel();
-
-    QCOMPARE(mw_CamInfo.ModelID, model);
-    QCOMPARE(child<QLabel>(&w, QStringLiteral("IP_ModelVer"))->text(), shown);
-    // The rest of the camera display and the model answer stay as they were.
-    QCOMPARE(child<QLabel>(&w, QStringLiteral("IP_CPU_CamMainVer"))->text(), cpu);
-    QCOMPARE(mw_Qid, qid);
+    QCOMPARE(mw_Qid, 0);
+    QCOMPARE(w.mw_ReqCamIndex, 0);
+    QCOMPARE(mw_CamInfo.ModelID, 0);
+    QVERIFY(mw_CamInfo.Ver_CameraCPU.isEmpty() && mw_CamInfo.Ver_CameraEEPROM.isEmpty());
+    QVERIFY(mw_VupFileInfo.DirPath.isEmpty() && mw_VupFileInfo.CamIPAddress.isEmpty());
+    QCOMPARE(mw_VupFileInfo.Model, 0);
+    QVERIFY(mw_VupFileInfo.lens_fpga.FileName.isEmpty());
+    QCOMPARE(mw_VupFileInfo.lens_fpga.Select, 0);
+    // The reset leaves the two fields the operator types in alone.
+    QCOMPARE(child<QLineEdit>(w, "VerUpFileWriteSpace")->text(), folder);
+    QCOMPARE(child<QLineEdit>(w, "IPAddressWriteSpace")->text(), reset ? QStringLiteral("127.0.0.1") : QString());
 }
 
 QTEST_MAIN(TestMainWindow)
