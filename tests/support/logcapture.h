@@ -1,41 +1,23 @@
 #ifndef KELVORA_TESTS_LOGCAPTURE_H
 #define KELVORA_TESTS_LOGCAPTURE_H
 
-// Captures the debug log while alive, line by line, as the operator would see it
-// (qDebug's own quoting included). Restores the previous handler when destroyed.
+// Captures the debug log while alive, line by line as the operator would see it (qDebug's
+// own quoting included), and restores the previous handler when destroyed.
 
 #include <QDebug>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 
 class LogCapture
 {
 public:
-    LogCapture()
-    {
-        current() = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        current() = nullptr;
-    }
+    LogCapture() { s_current = this; m_previous = qInstallMessageHandler(&LogCapture::handler); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); s_current = nullptr; }
     LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
-    void clear()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_lines.clear();
-    }
-    QString text() const { return lines().join(QLatin1Char('\n')); }
+    QStringList lines() const { QMutexLocker lock(&m_mutex); return m_lines; }
+    void clear() { QMutexLocker lock(&m_mutex); m_lines.clear(); }
+    QString text() const { return lines().join(u'\n'); }
     bool contains(const QString& line) const { return lines().contains(line); }
     int count(const QString& line) const { return int(lines().count(line)); }
 
@@ -46,19 +28,18 @@ public:
         const QStringList all = lines();
         qsizetype at = 0;
         for (const QString& entry : expected) {
-            const QStringList run = entry.split(QLatin1Char('\n'));
-            bool found = false;
-            for (; !found && at + run.size() <= all.size(); ++at)
-                found = all.mid(at, run.size()) == run;
-            if (!found)
+            const QStringList run = entry.split(u'\n');
+            while (at + run.size() <= all.size() && all.mid(at, run.size()) != run)
+                ++at;
+            if (at + run.size() > all.size())
                 return false;
-            at += run.size() - 1;
+            at += run.size();
         }
         return true;
     }
 
-    // Those of `secrets` that appear anywhere in the log, in clear or as qDebug writes a
-    // quoted value (which escapes characters outside ASCII). Empty when nothing leaked.
+    // Those of `secrets` found anywhere in the log, in clear or as qDebug quotes a value
+    // (escaping characters outside ASCII). Empty when nothing leaked.
     QStringList secretsFound(const QStringList& secrets) const
     {
         const QString all = text();
@@ -73,38 +54,31 @@ public:
     }
 
 private:
-    static LogCapture*& current()
-    {
-        static LogCapture* instance = nullptr;
-        return instance;
-    }
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
-        if (LogCapture* self = current()) {
-            {
-                QMutexLocker lock(&self->m_mutex);
-                self->m_lines.append(message);
-            }
-            if (type != QtDebugMsg && self->m_previous)
-                self->m_previous(type, context, message);
-        }
+        LogCapture* self = s_current;
+        if (!self)
+            return;
+        { QMutexLocker lock(&self->m_mutex); self->m_lines.append(message); }
+        if (type != QtDebugMsg && self->m_previous)
+            self->m_previous(type, context, message);
     }
 
+    inline static LogCapture* s_current = nullptr;
     mutable QMutex m_mutex;
     QStringList m_lines;
     QtMessageHandler m_previous = nullptr;
 };
 
 // Every form in which a user ID and password could reach the log: each as typed, joined
-// as "user:password", and the joined text in Base64 (of its Latin-1 bytes, as the camera
-// receives it, and of its UTF-8 bytes).
+// as "user:password", and the joined text in Base64 of its Latin-1 bytes (as the camera
+// receives it) and of its UTF-8 bytes.
 inline QStringList credentialForms(const QString& user, const QString& password)
 {
-    const QString joined = user + QLatin1Char(':') + password;
-    QStringList forms{user, password, joined, QString::fromLatin1(joined.toLatin1().toBase64())};
-    const QString utf8 = QString::fromLatin1(joined.toUtf8().toBase64());
-    if (!forms.contains(utf8))
-        forms << utf8;
+    const QString joined = user + u':' + password;
+    QStringList forms{user, password, joined, QString::fromLatin1(joined.toLatin1().toBase64()),
+                      QString::fromLatin1(joined.toUtf8().toBase64())};
+    forms.removeDuplicates();
     return forms;
 }
 

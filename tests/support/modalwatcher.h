@@ -2,8 +2,8 @@
 #define KELVORA_TESTS_MODALWATCHER_H
 
 // Stands in for the operator in front of modal windows: every message box that opens is
-// recorded and closed with OK; other modal dialogs are handed to a callback the test sets.
-// Polls from the event loop, so it also works inside the nested loops of modal dialogs.
+// recorded and closed with OK; other modal dialogs are handed to `onDialog`. Polls from
+// the event loop, so it also works inside the nested loops of modal dialogs.
 
 #include <QApplication>
 #include <QDateTime>
@@ -16,25 +16,19 @@ class ModalWatcher : public QObject
 {
 public:
     struct Message {
-        QString text;
-        QString title;
-        QString parentName;  // object name of the box's parent ("" when none)
-        bool parentVisible = false;
-        bool parentTimersActive = false;  // a timer of the parent was still running
+        QString text, title, parentName;  // parentName: object name of the box's parent, "" when none
+        bool parentVisible = false, parentTimersActive = false;  // a timer of the parent was still running
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
     };
 
-    explicit ModalWatcher(QObject* parent = nullptr)
-        : QObject(parent)
+    ModalWatcher()
     {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start();
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start(5);
     }
 
-    // Called with any modal widget that is not a message box; return true once handled.
-    std::function<bool(QWidget*)> onDialog;
+    std::function<void(QWidget*)> onDialog;  // any modal widget but a message box
     // While it returns true a box is left open (so answers can arrive behind it), but for
     // three seconds at most; `heldTooLong` tells when that bound was reached.
     std::function<bool()> holdBox;
@@ -54,29 +48,27 @@ private:
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            if (!box->property("kelvoraSeen").toBool()) {
-                box->setProperty("kelvoraSeen", true);
-                box->setProperty("kelvoraOpened", QDateTime::currentMSecsSinceEpoch());
-                QWidget* parent = box->parentWidget();
-                bool timers = false;
-                for (QTimer* t : parent ? parent->findChildren<QTimer*>() : QList<QTimer*>())
-                    timers = timers || t->isActive();
-                m_messages.append({box->text(), box->windowTitle(), parent ? parent->objectName() : QString(),
-                                   parent && parent->isVisible(), timers, box->icon(), box->standardButtons()});
-            }
-            if (holdBox && holdBox()) {
-                if (QDateTime::currentMSecsSinceEpoch() - box->property("kelvoraOpened").toLongLong() < 3000)
-                    return;
-                heldTooLong = true;
-            }
-            box->accept();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) {
+            if (modal && onDialog)
+                onDialog(modal);
             return;
         }
-        if (onDialog)
-            onDialog(modal);
+        if (!box->property("kelvoraOpened").isValid()) {
+            box->setProperty("kelvoraOpened", QDateTime::currentMSecsSinceEpoch());
+            QWidget* parent = box->parentWidget();
+            bool timers = false;
+            for (QTimer* t : parent ? parent->findChildren<QTimer*>() : QList<QTimer*>())
+                timers = timers || t->isActive();
+            m_messages.append({box->text(), box->windowTitle(), parent ? parent->objectName() : QString(),
+                               parent && parent->isVisible(), timers, box->icon(), box->standardButtons()});
+        }
+        if (holdBox && holdBox()) {
+            if (QDateTime::currentMSecsSinceEpoch() - box->property("kelvoraOpened").toLongLong() < 3000)
+                return;
+            heldTooLong = true;
+        }
+        box->accept();
     }
 
     QTimer m_timer;
