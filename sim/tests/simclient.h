@@ -1,17 +1,15 @@
 #ifndef KELVORA_SIM_TESTS_SIMCLIENT_H
 #define KELVORA_SIM_TESTS_SIMCLIENT_H
 
-// Test-side HTTP helpers: blocking requests with a bounded wait, and upload bodies laid
-// out the way the tool sends them.
+// Test-side HTTP helpers: blocking requests with a bounded wait, and upload bodies and
+// headers laid out byte for byte the way the tool sends them.
 
 #include <QEventLoop>
-#include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPair>
 #include <QTimer>
-#include <QUrl>
+
+#include <memory>
 
 using RawHeaders = QList<QPair<QByteArray, QByteArray>>;
 
@@ -21,6 +19,7 @@ struct HttpResult {
     QByteArray body;
 };
 
+// A null header value leaves the header out.
 inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url, const QByteArray* postBody = nullptr,
                               const RawHeaders& headers = {})
 {
@@ -28,38 +27,26 @@ inline HttpResult httpRequest(QNetworkAccessManager& nam, const QByteArray& url,
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto& h : headers)
         request.setRawHeader(h.first, h.second);
-    QNetworkReply* reply = postBody ? nam.post(request, *postBody) : nam.get(request);
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    std::unique_ptr<QNetworkReply> reply(postBody ? nam.post(request, *postBody) : nam.get(request));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
         loop.exec();
-    }
-    HttpResult r;
     if (!reply->isFinished()) {
         reply->abort();
-        r.error = QNetworkReply::TimeoutError;
-    } else {
-        r.error = reply->error();
-        r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        r.body = reply->readAll();
+        return {QNetworkReply::TimeoutError, 0, {}};
     }
-    delete reply;
-    return r;
-}
-
-inline HttpResult httpGet(QNetworkAccessManager& nam, int port, const QByteArray& target)
-{
-    return httpRequest(nam, "http://127.0.0.1:" + QByteArray::number(port) + target);
+    return {reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
 }
 
 enum class ToolForm { Net, Cam, Tk15Tk20 };
 
 inline QByteArray toolBoundary(ToolForm form)
 {
-    return form == ToolForm::Net   ? "---------------------------7dd1a5610050e"
-        : form == ToolForm::Cam    ? "---------------------------7dd2cec10050e"
-                                   : "---------------------------7dd1961a2805aa";
+    return form == ToolForm::Net ? "---------------------------7dd1a5610050e"
+        : form == ToolForm::Cam  ? "---------------------------7dd2cec10050e"
+                                 : "---------------------------7dd1961a2805aa";
 }
 
 // fileName is the tool's local path with backslashes.
@@ -70,33 +57,25 @@ inline QByteArray toolBody(ToolForm form, const QByteArray& fileName, const QByt
     const QByteArray end = "--" + toolBoundary(form) + "--\r\n";
     const QByteArray octet = "\r\nContent-Type: application/octet-stream\r\n\r\n";
     const QByteArray named = "\"; filename=\"" + fileName + '"' + octet + file + "\r\n";
-    switch (form) {
-    case ToolForm::Net:
+    if (form == ToolForm::Net)
         return b + "file_camera\"; filename=\"\" " + octet + "\r\n" + b + "chk_file\"\r\n\r\n1\r\n" + b + "file_soft"
             + named + b + "initial\"\r\n\r\n1\r\n" + end;
-    case ToolForm::Cam:
+    if (form == ToolForm::Cam)
         return b + "chk_file\"\r\n\r\n0\r\n" + b + "file_camera" + named + b + "file_soft\"; filename= " + octet
             + "\r\n" + end + "Content-Disposition: form-data; name=\"form-data\"; filename=\"initial\"\r\n\r\n1\r\n"
             + end;
-    case ToolForm::Tk15Tk20:
-        break;
-    }
     return b + "fw_path" + named + b + "fw_type\"\r\n\r\n" + typeCode + "\r\n" + end;
 }
 
 inline RawHeaders toolHeaders(ToolForm form, qsizetype bodySize, const QByteArray& authorization, const QByteArray& host)
 {
-    return {
-        {"Accept-Encoding", "gzip, deflate"},
-        {"Content-Type", "multipart/form-data; boundary=" + toolBoundary(form)},
-        {"Content-Length", QByteArray::number(bodySize)},
-        {"Authorization", authorization},
-        {"Referer", "http://" + host + "/cgi-bin/verup"},
-        {"Accept-Language", "ja"},
-        {"Accept", "*/*"},
-        {"Cache-Control", "no-cache"},
-        {"Cookie", "Session=0"},
-    };
+    return {{"Accept-Encoding", "gzip, deflate"}, {"Content-Type", "multipart/form-data; boundary=" + toolBoundary(form)},
+            {"Content-Length", QByteArray::number(bodySize)}, {"Authorization", authorization},
+            {"Referer", "http://" + host + "/cgi-bin/verup"}, {"Accept-Language", "ja"},
+            {"Accept", "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+                       "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, "
+                       "application/xaml+xml, application/x-ms-xbap, application/x-ms-application, */*"},
+            {"Cache-Control", "no-cache"}, {"Cookie", "Session=0"}};
 }
 
 // Posts a firmware file the way the tool would for this model.
