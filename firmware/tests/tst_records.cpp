@@ -19,8 +19,7 @@ private slots:
         for (const Component& c : kComponents)
             set.*c.field = {QLatin1String(c.member), QStringLiteral("V01.10"), 3, RMOCAM_TRUE};
         resetVupFileInfo(set);
-        QVERIFY(set.DirPath.isEmpty() && set.Base64.isEmpty() && set.CamIPAddress.isEmpty());
-        QCOMPARE(set.Model, 0);
+        QVERIFY(set.DirPath.isEmpty() && set.Base64.isEmpty() && set.CamIPAddress.isEmpty() && set.Model == 0);
         for (const Component& c : kComponents) {
             const file_info& f = set.*c.field;
             QVERIFY2(f.FileName.isEmpty() && f.Version.isEmpty() && f.Vupno == 0 && f.Select == RMOCAM_FALSE, c.member);
