@@ -44,7 +44,7 @@ private slots:
     }
 
     // OK with an empty field keeps the dialog open with its contents; Cancel closes it. Neither
-    // builds a credential. A full OK is driven through the real windows in tst_flow and tst_faults.
+    // builds a credential. A full OK is driven through the real windows in app/tests/tst_faults.cpp.
     void buttons_data()
     {
         QTest::addColumn<QString>("user");

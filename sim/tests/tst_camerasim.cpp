@@ -83,7 +83,7 @@ private slots:
 
     // Two requests on one connection: the upload's head and body are kept byte for byte, and
     // the file is saved. The parsed request line, headers and parts of every form are what
-    // update/tests/tst_dialogprogressbar.cpp and app/tests/tst_flow.cpp compare.
+    // update/tests/tst_dialogprogressbar.cpp and app/tests/tst_faults.cpp compare.
     void rawCapture()
     {
         QTemporaryDir dir;
