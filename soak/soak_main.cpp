@@ -13,6 +13,7 @@
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
 #include "tests/support/operator.h"
+#include "tests/support/runrecords.h"
 #include "update/dialogprogressbar.h"
 #include "update/runstate.h"
 
@@ -623,7 +624,7 @@ QString Soak::checkClean()
             || qobject_cast<QMessageBox*>(w))
             left << QStringLiteral("a %1 still exists").arg(QLatin1String(w->metaObject()->className()));
     }
-    if (DiaPro_mode != 0 || diapro_sort_fileinfo.MaxFileNum != 0 || !diapro_FileInfo.Base64.isEmpty())
+    if (!runRecordsEmpty())
         left << QStringLiteral("the run state is not reset");
     const int replies = int(m_window->findChildren<QNetworkReply*>().size());
     if (replies > 0)

@@ -8,6 +8,7 @@
 #include "sim/tests/simclient.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/operator.h"
+#include "tests/support/runrecords.h"
 #include "update/runstate.h"
 #include "update/uploadplan.h"
 
@@ -46,19 +47,6 @@ bool windowCleared(MainWindow& w)
     return notCleared(w).isEmpty() && firmwareAreaIs(w, QColor(0x80, 0x80, 0x80)) && mw_Qid == 0
         && w.mw_ReqCamIndex == 0 && mw_CamInfo.ModelID == 0 && mw_VupFileInfo.DirPath.isEmpty()
         && mw_VupFileInfo.CamIPAddress.isEmpty();
-}
-
-bool runRecordsEmpty()
-{
-    bool empty = DiaPro_mode == 0 && diapro_sort_fileinfo.MaxFileNum == 0 && diapro_sort_fileinfo.FileNum == 0
-        && diapro_FileInfo.DirPath.isEmpty() && diapro_FileInfo.Base64.isEmpty()
-        && diapro_FileInfo.CamIPAddress.isEmpty() && diapro_FileInfo.Model == 0 && diapro_currenttime1 == 0.0
-        && diapro_currenttime2 == 0.0 && diapro_timeout2 == 0;
-    for (const Component& c : kComponents)
-        empty = empty && (diapro_FileInfo.*c.field).FileName.isEmpty() && (diapro_FileInfo.*c.field).Select == 0;
-    for (const file_info& f : diapro_sort_fileinfo.files)
-        empty = empty && f.FileName.isEmpty() && f.Vupno == 0;
-    return empty;
 }
 
 // Dialogs and boxes still in existence, by class name.
@@ -463,6 +451,8 @@ private slots:
             QVERIFY2(m_log->containsInOrder(lines), qPrintable(m_log->lines().mid(m_log->lines().size() - 60).join(u'\n')));
             QCOMPARE(windowsLeft(), QStringList());  // no dialog, no box, modal or not
             QVERIFY(runRecordsEmpty());
+            // A refused upload ends the run before any reset wait has begun.
+            QVERIFY(m_op->texts() != QStringList{"VerUp Err"} || !m_log->contains(QStringLiteral("■DEBUG■VerUp Start OK")));
             QFETCH(int, received);
             QCOMPARE(int(atConnect(fault) ? m_sim->requests().size() : m_sim->uploads().size()), received);
             QCOMPARE(m_op->credentialDialogs, atConnect(fault) ? 0 : 1);

@@ -6,6 +6,7 @@
 #include "sim/tests/simclient.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/modalwatcher.h"
+#include "tests/support/runrecords.h"
 #include "update/dialogprogressbar.h"
 
 #include <QLabel>
@@ -72,14 +73,7 @@ void verifyEnded(DialogProgressBar& d)
 {
     QVERIFY(!d.isRunInProgress() && !d.isVisible());
     QVERIFY(!timer(d, "diapro_Timer1")->isActive() && !timer(d, "diapro_Timer2")->isActive());
-    QVERIFY(DiaPro_mode == 0 && diapro_currenttime1 == 0.0 && diapro_currenttime2 == 0.0 && diapro_timeout2 == 0);
-    QVERIFY(diapro_FileInfo.DirPath.isEmpty() && diapro_FileInfo.Base64.isEmpty());
-    QVERIFY(diapro_FileInfo.CamIPAddress.isEmpty() && diapro_FileInfo.Model == 0);
-    QVERIFY(diapro_sort_fileinfo.MaxFileNum == 0 && diapro_sort_fileinfo.FileNum == 0);
-    for (const Component& c : kComponents)
-        QVERIFY2((diapro_FileInfo.*c.field).FileName.isEmpty() && (diapro_FileInfo.*c.field).Select == 0, c.member);
-    for (const file_info& f : diapro_sort_fileinfo.files)
-        QVERIFY(f.FileName.isEmpty() && f.Vupno == 0);
+    QVERIFY(runRecordsEmpty());
 }
 
 struct WireCase {
