@@ -136,6 +136,9 @@ private slots:
                "backend_fpga=|V09.99|5 lens_fpga=/|V09.99|5 cam_eeprom=|V09.99|5 interface_eeprom=|V09.99|5";
         QTest::newRow("no file, empty top level") << QByteArray("[TK10]\ncam_cpu=a\n[a]\nvupno=2\n") << "cam_cpu=a||2";
         QTest::newRow("named file without section") << QByteArray("[TK10]\ncam_cpu=ghost.bin\n") << "cam_cpu=ghost.bin||0";
+        // QSettings splits an unquoted value at commas; the name is read as written.
+        QTest::newRow("comma in a name") << QByteArray("[TK10]\ncam_cpu=a,b\nservo_cpu=\"c, d\"\n[a,b]\nvupno=1\n[c, d]\nvupno=2\n") << "cam_cpu=a,b||1 servo_cpu=c, d||2";
+        QTest::newRow("percent in a name") << QByteArray("[TK10]\ncam_cpu=f%41\n[f%41]\nvupno=9\n[f%2541]\nvupno=3\n") << "cam_cpu=f%41||3";
         QTest::newRow("shared file section") << QByteArray("[TK10]\ncam_cpu=x\nfront_fpga=x\n[x]\nversion=V01.01\nvupno=2\n") << "cam_cpu=x|V01.01|2 front_fpga=x|V01.01|2";
     }
 

@@ -25,6 +25,19 @@ private slots:
             QVERIFY2(f.FileName.isEmpty() && f.Version.isEmpty() && f.Vupno == 0 && f.Select == RMOCAM_FALSE, c.member);
         }
     }
+
+    // The run and the credentials dialog keep copies of the main window's set: resetting
+    // the source must not empty a copy taken before.
+    void copyOutlivesReset()
+    {
+        vup_file_info set;
+        set.DirPath = QStringLiteral("/tmp/fw");
+        set.servo_cpu = {QStringLiteral("s.bin"), QStringLiteral("V01.10"), 2, RMOCAM_TRUE};
+        const vup_file_info copy = set;
+        resetVupFileInfo(set);
+        QCOMPARE(copy.DirPath, QStringLiteral("/tmp/fw"));
+        QVERIFY(copy.servo_cpu.FileName == QStringLiteral("s.bin") && copy.servo_cpu.Vupno == 2 && copy.servo_cpu.Select == RMOCAM_TRUE);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestRecords)

@@ -65,9 +65,10 @@ private slots:
             QVERIFY2(checkFileVersions(model, withVersion(component, version)) == 1, qPrintable(version));
     }
 
-    // An empty set passes every model; lens FPGA and camera EEPROM are never tested.
+    // An empty set passes every model but none (0); lens FPGA and camera EEPROM are never tested.
     void unconstrained()
     {
+        QCOMPARE(checkFileVersions(0, vup_file_info{}), 1);
         for (int model = kFirstModelId; model <= kLastModelId; ++model) {
             QCOMPARE(checkFileVersions(model, vup_file_info{}), 0);
             for (int component : {LensFpga, CamEeprom}) {

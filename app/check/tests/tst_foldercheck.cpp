@@ -132,6 +132,7 @@ private slots:
         };
         row("list file missing", "", "", {"rm verup_list.ini"}, {"|||list-file"});
         row("list file is a folder", "", "", {"mkdir verup_list.ini"}, {"|||list-file"});
+        row("broken section header", "[TK300]\n", "[TK300\n", {}, {"|||list-file"});
         row("no model section", "[TK", "[XX", {}, {"|||no-model-section"});
         row("cam_cpu missing", "cam_cpu=tk300_cam_cpu_V0150.bin\n", "", {}, {"TK300|cam_cpu||cam-cpu"});
         row("cam_cpu NONE", "cam_cpu=tk10_cam_cpu_V0125.bin\n", "cam_cpu=NONE\n", {}, {"TK10|cam_cpu||cam-cpu"});
@@ -148,6 +149,7 @@ private slots:
         row("no upload form on TK10", "tk10_servo_cpu_V0115.bin", "tk10_servo_cpu_V0115.spt",
             {"mv tk10_servo_cpu_V0115.bin tk10_servo_cpu_V0115.spt"},
             {"TK10|servo_cpu|tk10_servo_cpu_V0115.spt|upload-form"});
+        row("version missing", "V0150.bin]\nversion=V01.50\n", "V0150.bin]\n", {}, {"TK300|cam_cpu|tk300_cam_cpu_V0150.bin|version-form"});
         row("version form, in range", "version=V01.25", "version=V01.2", {},
             {"TK10|cam_cpu|tk10_cam_cpu_V0125.bin|version-form"});
         row("file section missing", "[tk10_backend_fpga_V0120.bin]\nversion=V01.20\nvupno=3\n", "", {},
