@@ -55,9 +55,6 @@ public:
         return out;
     }
 
-    // A length byte, then that many bytes.
-    QByteArray shortBytes() { return bytes(byte()); }
-
     // A length byte, then that many UTF-16 units taken as they come: lone surrogates,
     // NULs and characters far outside Latin-1 included.
     QString shortText()
