@@ -36,6 +36,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -282,6 +283,14 @@ void startLoopWatchdog(QObject* owner)
     }).detach();
 }
 
+// What the allocator has handed out and not had back: tells a leak or a growing cache
+// (this grows) from a heap that merely keeps freed pages (only the resident size grows).
+long heapInUseKiB()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return long((m.uordblks + m.hblkhd) / 1024);
+}
+
 long residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -370,6 +379,9 @@ private:
     long m_rssStart = 0;
     long m_rssWarm = 0;
     long m_rssEnd = 0;
+    long m_heapStart = 0;
+    long m_heapWarm = 0;
+    long m_heapEnd = 0;
 };
 
 bool Soak::setUp()
@@ -643,7 +655,8 @@ int Soak::exec()
     m_rss.emplace_back(0, m_rssStart);
     std::printf("Soak: %d runs, seed %u, simulated camera at %s\n", m_options.runs, m_options.seed,
                 m_sim.address().c_str());
-    std::printf("  run %4d  VmRSS %7ld KiB  (start)\n", 0, m_rssStart);
+    m_heapStart = heapInUseKiB();
+    std::printf("  run %4d  VmRSS %7ld KiB  heap in use %7ld KiB  (start)\n", 0, m_rssStart, m_heapStart);
     std::fflush(stdout);
 
     for (int run = 1; run <= m_options.runs; ++run) {
@@ -676,18 +689,24 @@ int Soak::exec()
         if (!left.isEmpty())
             m_unclean.push_back(QStringLiteral("run %1 (%2): %3").arg(run).arg(QLatin1String(g_fault.load()), left));
 
-        if (run == m_options.warmup)
+        if (run == m_options.warmup) {
             m_rssWarm = residentKiB();
+            m_heapWarm = heapInUseKiB();
+        }
         if (run % 25 == 0 || run == m_options.runs) {
             const long rss = residentKiB();
             m_rss.emplace_back(run, rss);
-            std::printf("  run %4d  VmRSS %7ld KiB  (%lld s)\n", run, rss, clock.elapsed() / 1000);
+            std::printf("  run %4d  VmRSS %7ld KiB  heap in use %7ld KiB  (%lld s)\n", run, rss, heapInUseKiB(),
+                        clock.elapsed() / 1000);
             std::fflush(stdout);
         }
     }
     m_rssEnd = residentKiB();
-    if (m_rssWarm == 0)
+    m_heapEnd = heapInUseKiB();
+    if (m_rssWarm == 0) {
         m_rssWarm = m_rssStart;
+        m_heapWarm = m_heapStart;
+    }
     return report(clock.elapsed());
 }
 
@@ -725,6 +744,7 @@ int Soak::report(qint64 elapsedMs)
     std::printf("  growth after warm-up %ld KiB (bound %ld KiB), %.1f KiB per run\n", growth,
                 m_options.growthBoundKiB,
                 m_runsDone > m_options.warmup ? double(growth) / (m_runsDone - m_options.warmup) : 0.0);
+    std::printf("Heap in use: start %ld KiB, after warm-up %ld KiB, end %ld KiB\n", m_heapStart, m_heapWarm, m_heapEnd);
 
     QStringList failures;
     if (!m_mismatches.empty())
