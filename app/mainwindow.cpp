@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "ui_mainwindow.h"
 
 #include <QNetworkAccessManager>

@@ -1,7 +1,7 @@
 // The firmware folder: chooser, model section and list file.
 #include "app/mainwindow.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "firmware/listfile.h"
 #include "ui_mainwindow.h"
 

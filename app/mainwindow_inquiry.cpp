@@ -1,7 +1,7 @@
 // Connect: the camera inquiry sequence.
 #include "app/mainwindow.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "camera/inquiry.h"
 #include "ui_mainwindow.h"
 

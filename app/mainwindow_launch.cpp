@@ -1,7 +1,7 @@
 // Execute: guards, compatibility check, ticks and the credentials dialog.
 #include "app/mainwindow.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "launch/compat.h"
 #include "launch/dialogpassword.h"
 

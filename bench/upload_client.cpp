@@ -3,7 +3,7 @@
 // process ends when the upload's reply reaches the dialog. Prints the time from the
 // start of the run to that reply and this process's peak resident memory; exits 1 when
 // the dialog could not post the file.
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "bench/procstatus.h"
 #include "camera/caminfo.h"
 #include "update/dialogprogressbar.h"

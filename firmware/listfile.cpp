@@ -1,6 +1,6 @@
 #include "firmware/listfile.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "camera/caminfo.h"
 
 #include <QSettings>

@@ -9,7 +9,7 @@
 extern vup_file_info DiaPass_FileInfo;
 
 // The HTTP Basic credential: Base64 of the Latin-1 bytes of "user:password" (characters
-// outside Latin-1 become "?"; nothing is trimmed, colons are kept as typed).
+// outside Latin-1 become one "?" each, as everywhere on the wire; nothing is trimmed, colons are kept as typed).
 QString basicCredential(const QString& userId, const QString& password);
 
 #endif

@@ -1,6 +1,6 @@
 #include "launch/dialogpassword.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "launch/credentials.h"
 #include "ui_dialogpassword.h"
 #include "update/dialogprogressbar.h"

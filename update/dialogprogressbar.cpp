@@ -1,6 +1,6 @@
 #include "update/dialogprogressbar.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "camera/caminfo.h"
 #include "ui_dialogprogressbar.h"
 #include "update/uploadplan.h"

@@ -1,6 +1,6 @@
 #include "update/uploadplan.h"
 
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "camera/caminfo.h"
 
 #include <array>

@@ -1,6 +1,7 @@
 #include "update/uploadrequest.h"
 
 #include "camera/caminfo.h"
+#include "common/wiretext.h"
 
 #include <QIODevice>
 
@@ -92,22 +93,6 @@ const UploadFormSpec* uploadFormSpec(UploadForm form)
     case UploadForm::None: break;
     }
     return nullptr;
-}
-
-QByteArray toWireLatin1(const QString& text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += c.unicode() <= 0xff ? char(c.unicode()) : '?';
-    }
-    return out;
 }
 
 QByteArray uploadUrl(UploadForm form, const QString& address)

@@ -7,6 +7,8 @@
 // headers, the local path with backslashes as file name), so nothing here is generic
 // multipart code. Widget-free and network-free: the progress dialog posts what it builds.
 
+#include "common/wiretext.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -34,10 +36,6 @@ struct UploadFormSpec {
 UploadForm chooseUploadForm(int model, const QString& extension);
 // Constants of a form; nullptr for UploadForm::None.
 const UploadFormSpec* uploadFormSpec(UploadForm form);
-
-// Text as the camera receives it: one byte per character, "?" for every character
-// (not every UTF-16 unit) outside Latin-1.
-QByteArray toWireLatin1(const QString& text);
 
 // "http://" + address + the form's path.
 QByteArray uploadUrl(UploadForm form, const QString& address);

@@ -22,6 +22,8 @@ private slots:
         QTest::newRow("latin-1 e acute") << QStringLiteral("caf\u00e9") << "x" << "Y2Fm6Tp4"; // 63 61 66 e9 3a 78
         QTest::newRow("outside latin-1 becomes ?") << QStringLiteral("\u7528\u6237") << QStringLiteral("p\u20ac")
                                                    << "Pz86cD8="; // ??:p?
+        // One "?" per character, not per UTF-16 unit: an emoji is one character.
+        QTest::newRow("outside the 16-bit range") << QStringLiteral("a\U0001F600b") << "x" << "YT9iOng="; // a?b:x
         QTest::newRow("bytes needing + and /") << QStringLiteral("\u00fb\u00ef") << QStringLiteral("\u00bf")
                                                << "++86vw=="; // fb ef 3a bf
     }

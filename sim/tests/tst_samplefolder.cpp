@@ -1,5 +1,5 @@
 // The shipped sample folder. What the tool's own rules say of it is checked by
-// app/check/tests/tst_foldercheck.cpp; updates from it run in app/tests/tst_faults.cpp.
+// cli/check/tests/tst_foldercheck.cpp; updates from it run in app/tests/tst_faults.cpp.
 #include "sim/samplefolder.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // The secrets check the other tests rely on: it must find a credential however the debug
 // log writes it, or every "nothing leaked" verdict would be empty.
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "tests/support/logcapture.h"
 
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "app/check/checkreport.h"
+#include "cli/check/checkreport.h"
 
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"

@@ -1,7 +1,7 @@
 // kelvora-check: finds a firmware folder's mistakes before anyone is at the camera.
 
-#include "app/check/checkreport.h"
-#include "app/check/foldercheck.h"
+#include "cli/check/checkreport.h"
+#include "cli/check/foldercheck.h"
 #include "camera/caminfo.h"
 
 #include <QCommandLineParser>

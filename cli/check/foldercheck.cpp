@@ -1,4 +1,4 @@
-#include "app/check/foldercheck.h"
+#include "cli/check/foldercheck.h"
 
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"
