@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "camera/camerainquiry.h"
 #include "common/debuglog.h"
 #include "ui_mainwindow.h"
 
@@ -25,6 +26,8 @@ MainWindow::MainWindow(QWidget* parent)
     mw_Manager = new QNetworkAccessManager(this);
     // The camera's own answer is what gets judged: a redirect is an answer, not a hop.
     mw_Manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+
+    m_inquiry = createInquiry();
 
     connect(ui->IPAddressButton, &QPushButton::clicked, this, &MainWindow::MW_ConnectCamera);
     connect(mw_Manager, &QNetworkAccessManager::finished, this, &MainWindow::MW_CAM_finished);
@@ -97,11 +100,5 @@ void MainWindow::mw_initializeVupFileInfo()
 
 void MainWindow::mw_SetModel()
 {
-    dbgLine("■DEBUG■mw_SetModel()");
-    dbgValue(mw_CamInfo.Ver_CameraCPU);
-    dbgValue(mw_CamInfo.Ver_OutputFPGA);
-    const ModelIdentification found = identifyModel(mw_Qid, mw_CamInfo.Ver_CameraCPU, mw_CamInfo.Ver_OutputFPGA);
-    dbgLine(QStringLiteral("■DEBUG■") + found.tag);
-    mw_CamInfo.ModelID = found.modelId;
-    ui->IP_ModelVer->setText(modelDisplayName(found.modelId));
+    ui->IP_ModelVer->setText(modelDisplayName(m_inquiry->identify()));
 }

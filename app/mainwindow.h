@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 
+class CameraInquiry;
 class QCheckBox;
 class QLabel;
 class QNetworkAccessManager;
@@ -62,6 +63,8 @@ private slots:
     void MW_OpenPasswordDialog();
 
 private:
+    friend class WindowInquiry;
+
     // One row of the firmware grid, in component order.
     struct FirmwareRow {
         QLabel* name;
@@ -69,10 +72,13 @@ private:
         QCheckBox* box;
     };
     FirmwareRow firmwareRow(int component) const;
+    CameraInquiry* createInquiry();
     void setFirmwareAreaColour(const char* colour);
 
     Ui::MainWindow* ui;
     QNetworkAccessManager* mw_Manager = nullptr;
+    // Carries out the inquiry sequence on the window's records (app/mainwindow_inquiry.cpp).
+    CameraInquiry* m_inquiry = nullptr;
 };
 
 #endif

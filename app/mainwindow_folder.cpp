@@ -37,11 +37,12 @@ void MainWindow::mw_selectDir()
     ui->VerUpFileWriteSpace->setText(dir);
 
     // A cancelled chooser gives no folder: nothing is read, least of all a list file
-    // at the file system's root that the operator never chose.
+    // at the file system's root that the operator never chose. A list file that is not a
+    // regular file reads as a missing one.
     std::unique_ptr<QSettings> settings;
     int result = 1;
     if (!dir.isEmpty()) {
-        settings = std::make_unique<QSettings>(listFilePath(dir), QSettings::IniFormat);
+        settings = openListFile(dir);
         result = mw_SearchFileModel(settings.get());
     }
     dbgLine("■DEBUG■Err");

@@ -1,18 +1,59 @@
-// Connect: the camera inquiry sequence.
+// Connect: the camera inquiry sequence, carried out by CameraInquiry on the window's records.
 #include "app/mainwindow.h"
 
+#include "camera/camerainquiry.h"
 #include "common/debuglog.h"
-#include "camera/inquiry.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 
 using kelvora::dbgLine;
-using kelvora::dbgValue;
+
+// The window's hold on the sequence: a failure clears the whole window, each next inquiry
+// goes out through mw_ReqCam (which takes the address from the field again), the end
+// identifies the model into the window, and a wrong answer is told in a box.
+class WindowInquiry final : public CameraInquiry
+{
+public:
+    WindowInquiry(MainWindow* window, QNetworkAccessManager* manager)
+        : CameraInquiry(window, manager)
+        , m_window(window)
+    {
+        bindRecords(&window->mw_ReqCamIndex, &mw_Qid, &mw_CamInfo);
+        connect(this, &CameraInquiry::versionStored, window, [window](const InquiryVersionSlot* slot, const QString& version) {
+            if (QLabel* label = window->findChild<QLabel*>(QLatin1String(slot->label)))
+                label->setText(version);
+        });
+        connect(this, &CameraInquiry::tk300Skipped, window, [window] {
+            for (const char* name : kTk300OnlyLabels)
+                if (QLabel* label = window->findChild<QLabel*>(QLatin1String(name)))
+                    label->setText(QStringLiteral("----"));
+        });
+    }
+
+protected:
+    void clearAfterFailure() override { m_window->mw_initializeAllCrear(); }
+    void sendNext(int n) override { m_window->mw_ReqCam(n); }
+    void sequenceComplete() override
+    {
+        m_window->mw_SetModel();
+        m_window->setFirmwareAreaColour("#000000");
+    }
+    void answerRefused() override
+    {
+        QMessageBox::information(m_window, QString(), QStringLiteral("Camera Err"), QMessageBox::Ok);
+    }
+
+private:
+    MainWindow* m_window;
+};
+
+CameraInquiry* MainWindow::createInquiry()
+{
+    return new WindowInquiry(this, mw_Manager);
+}
 
 void MainWindow::MW_ConnectCamera()
 {
@@ -24,63 +65,12 @@ void MainWindow::MW_ConnectCamera()
 
 void MainWindow::mw_ReqCam(int n)
 {
-    dbgLine("■DEBUG■mw_ReqCam()");
     // The update run takes the camera address from here, so every inquiry refreshes it.
     mw_VupFileInfo.CamIPAddress = ui->IPAddressWriteSpace->text();
-    dbgValue(mw_VupFileInfo.CamIPAddress);
-    const QByteArray url = inquiryUrlBytes(mw_VupFileInfo.CamIPAddress, n);
-    dbgValue(url);
-    mw_Manager->get(QNetworkRequest(QUrl::fromEncoded(url, QUrl::TolerantMode)));
+    m_inquiry->send(mw_VupFileInfo.CamIPAddress, n);
 }
 
 void MainWindow::MW_CAM_finished(QNetworkReply* reply)
 {
-    dbgLine("■DEBUG■MW_CAM_finished()");
-    const QNetworkReply::NetworkError error = reply->error();
-    dbgValue(static_cast<int>(error));
-    const bool failed = error != QNetworkReply::NoError;
-    const QByteArray body = failed ? QByteArray() : reply->readAll();
-    // Everything needed is read: release it now, before the failure box's nested loop.
-    reply->deleteLater();
-
-    const InquiryDecision d = judgeInquiryAnswer(mw_ReqCamIndex, mw_Qid, failed, body);
-
-    if (d.outcome == InquiryOutcome::NetworkFailed) {
-        dbgLine("Camera Err2");
-        mw_initializeAllCrear();
-        return;
-    }
-    if (d.outcome == InquiryOutcome::AnswerFailed) {
-        mw_initializeAllCrear();
-        dbgLine("Camera Err1");
-        QMessageBox::information(this, QString(), QStringLiteral("Camera Err"), QMessageBox::Ok);
-        return;
-    }
-
-    mw_Qid = d.qid;
-    dbgLine(d.tag);
-    if (d.slot) {
-        mw_CamInfo.*(d.slot->field) = d.version;
-        dbgValue(d.version);
-        if (QLabel* label = findChild<QLabel*>(QLatin1String(d.slot->label)))
-            label->setText(d.version);
-    }
-    if (d.resetTk300Labels) {
-        for (const char* name : kTk300OnlyLabels) {
-            if (QLabel* label = findChild<QLabel*>(QLatin1String(name)))
-                label->setText(QStringLiteral("----"));
-        }
-    }
-    mw_ReqCamIndex = d.next;
-
-    if (d.outcome == InquiryOutcome::Next) {
-        dbgLine("Camera NEXT");
-        mw_ReqCam(mw_ReqCamIndex);
-        return;
-    }
-
-    mw_SetModel();
-    dbgLine("■DEBUG■NOTERR");
-    setFirmwareAreaColour("#000000");
-    dbgLine("Camera END");
+    m_inquiry->handleReply(reply);
 }

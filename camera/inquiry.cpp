@@ -1,5 +1,10 @@
 #include "camera/inquiry.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
 #include <array>
 
 namespace {
@@ -58,6 +63,27 @@ QByteArray inquiryUrlBytes(const QString& address, int n)
 QUrl inquiryUrl(const QString& address, int n)
 {
     return QUrl::fromEncoded(inquiryUrlBytes(address, n), QUrl::TolerantMode);
+}
+
+namespace {
+const char kBoundName[] = "kelvora_inquiry_bound";
+}
+
+QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& encodedUrl)
+{
+    QNetworkReply* reply = manager->get(QNetworkRequest(QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode)));
+    auto* bound = new QTimer(reply);
+    bound->setObjectName(QLatin1String(kBoundName));
+    bound->setSingleShot(true);
+    QObject::connect(bound, &QTimer::timeout, reply, &QNetworkReply::abort);
+    bound->start(kInquiryTimeoutMs);
+    return reply;
+}
+
+void endInquiryBound(QNetworkReply* reply)
+{
+    if (auto* bound = reply->findChild<QTimer*>(QLatin1String(kBoundName), Qt::FindDirectChildrenOnly))
+        bound->stop();
 }
 
 QString inquiryAnswerText(const QByteArray& body)

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QUrl>
 
+class QNetworkAccessManager;
+class QNetworkReply;
+
 // Inquiry numbers as kept in mw_ReqCamIndex.
 inline constexpr int kInquiryModel = 0;
 inline constexpr int kInquiryFirstVersion = 1; // QSV0
@@ -26,6 +29,19 @@ QByteArray inquiryUrlBytes(const QString& address, int n);
 
 // The same bytes as an already encoded URL, parsed tolerantly so "%23" reaches the camera as is.
 QUrl inquiryUrl(const QString& address, int n);
+
+// How long an inquiry may go unanswered: a camera that takes the connection and never
+// answers would otherwise hold the tool (and the connection) for good. Running out counts
+// as a transport error, like a refused connection (the reply is aborted).
+inline constexpr int kInquiryTimeoutMs = 10000;
+
+// Sends an inquiry of any kind (the window's, the run's model re-inquiry and its network
+// version inquiry): a GET of the encoded URL as it stands, no header of its own, bounded by
+// kInquiryTimeoutMs.
+QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& encodedUrl);
+// Ends the bound of an inquiry reply once it has finished; its handler calls this first,
+// so that nothing of a judged inquiry is left ticking.
+void endInquiryBound(QNetworkReply* reply);
 
 // An answer body as text: bytes up to the first NUL, one character per byte.
 QString inquiryAnswerText(const QByteArray& body);

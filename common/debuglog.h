@@ -9,21 +9,62 @@
 #include <QDebug>
 #include <QString>
 
+#include <functional>
+#include <utility>
+
 namespace kelvora {
-
-// A label or marker line, written as it stands ("■DEBUG■mw_selectDir()", "Camera END").
-inline void dbgLine(const char* text) { qDebug().noquote() << QString::fromUtf8(text); }
-inline void dbgLine(const QString& text) { qDebug().noquote() << text; }
-
-// A value on its own line: text in double quotes, numbers plain.
-inline void dbgValue(const QString& text) { qDebug() << text; }
-inline void dbgValue(const QByteArray& bytes) { qDebug() << QString::fromLatin1(bytes); }
-inline void dbgValue(int number) { qDebug() << number; }
-inline void dbgValue(double number) { qDebug() << number; }
 
 // Stands in for a credential wherever its value would be written.
 inline constexpr const char kSecretMask[] = "********";
-inline void dbgSecret() { qDebug() << QString::fromLatin1(kSecretMask); }
+
+// A value line as Qt's debug output writes it: text in double quotes with its escapes,
+// numbers plain.
+template <typename T>
+QString debugValueText(const T& value)
+{
+    QString text;
+    QDebug(&text).nospace() << value;
+    return text;
+}
+inline QString debugValueText(const QByteArray& bytes) { return debugValueText(QString::fromLatin1(bytes)); }
+
+// Where one part of the tool writes its trace: Qt's debug output, unless a sink takes the
+// lines instead (the fleet keeps one trace per camera). The lines are the same either way.
+class DebugLog
+{
+public:
+    using Sink = std::function<void(const QString& line)>;
+
+    void setSink(Sink sink) { m_sink = std::move(sink); }
+
+    void line(const char* text) const { write(QString::fromUtf8(text)); }
+    void line(const QString& text) const { write(text); }
+    void value(const QString& text) const { write(debugValueText(text)); }
+    void value(const QByteArray& bytes) const { write(debugValueText(bytes)); }
+    void value(int number) const { write(debugValueText(number)); }
+    void value(double number) const { write(debugValueText(number)); }
+    void secret() const { value(QString::fromLatin1(kSecretMask)); }
+
+private:
+    void write(const QString& text) const
+    {
+        if (m_sink)
+            m_sink(text);
+        else
+            qDebug().noquote() << text;
+    }
+
+    Sink m_sink;
+};
+
+// The window's trace, straight to Qt's debug output.
+inline void dbgLine(const char* text) { DebugLog().line(text); }
+inline void dbgLine(const QString& text) { DebugLog().line(text); }
+inline void dbgValue(const QString& text) { DebugLog().value(text); }
+inline void dbgValue(const QByteArray& bytes) { DebugLog().value(bytes); }
+inline void dbgValue(int number) { DebugLog().value(number); }
+inline void dbgValue(double number) { DebugLog().value(number); }
+inline void dbgSecret() { DebugLog().secret(); }
 
 } // namespace kelvora
 

@@ -3,6 +3,8 @@
 #include "common/debuglog.h"
 #include "camera/caminfo.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QVariant>
 
@@ -45,6 +47,22 @@ QString readText(QSettings* settings, const QString& key, const QString& default
 QString listFilePath(const QString& dirPath)
 {
     return dirPath + QLatin1Char('/') + QLatin1String(kListFileName);
+}
+
+std::unique_ptr<QSettings> openListFile(const QString& dirPath)
+{
+    const QString path = listFilePath(dirPath);
+    if (!QFileInfo(path).isFile())
+        return nullptr;
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+bool isFolderFileName(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
+        return false;
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    return !name.split(separators).contains(QStringLiteral(".."));
 }
 
 ModelSections modelSections(int modelId)

@@ -12,14 +12,25 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QSettings;
 class QVariant;
 
 inline constexpr char kListFileName[] = "verup_list.ini";
 
 // The list file of a firmware folder: the folder, "/", kListFileName. Open it with
-// QSettings(path, QSettings::IniFormat); a missing file reads as empty.
+// openListFile; a missing file reads as empty.
 QString listFilePath(const QString& dirPath);
+
+// The reader of a folder's list file, or null (read as a missing list file) when it is not
+// a regular file: a FIFO would block the reader for good, a folder or device is no list.
+std::unique_ptr<QSettings> openListFile(const QString& dirPath);
+
+// True for a file name that stays inside the folder the list file is in: not empty, not
+// absolute, no ".." among its parts ("/" and "\\" both separate them). Anything else could
+// make the tool read and send a file of the machine the operator never meant to send.
+bool isFolderFileName(const QString& name);
 
 struct ModelSections {
     QStringList candidates;  // in the order they are tried; empty for an identifier outside 1..12

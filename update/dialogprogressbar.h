@@ -4,10 +4,10 @@
 #include "firmware/records.h"
 #include "update/runstate.h"
 #include "update/sequencer.h"
+#include "update/updaterun.h"
 #include "update/uploadrequest.h"
 
 #include <QDialog>
-#include <QSet>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -19,11 +19,9 @@ class DialogProgressBar;
 }
 QT_END_NAMESPACE
 
-// The modal dialog in which one update run takes place: it posts each planned file,
-// waits while the camera writes it and restarts, and asks the camera whether it is back.
-// The decisions live in update/sequencer.h, the plan in update/uploadplan.h, the wire
-// format in update/uploadrequest.h and the upload's exchange in update/uploadtransfer.h;
-// this class carries them out.
+// The modal dialog in which one update run takes place. The run itself is carried out by
+// UpdateRun (update/updaterun.h) on the process-wide records; the dialog shows its file
+// and progress, shows each end's message at its place, and closes when the run says so.
 //
 // Use: construct (resets the run state), DIAPRO_StartVerUp(set); only when that returns
 // 0 run exec(), which returns once the run has ended; then delete the dialog.
@@ -60,14 +58,19 @@ public:
     void diapro_initializediapro_sort_fileinfo();
     void diapro_initializeAllInfo();
 
-    // From a start that returned 0 until the run's end; the dialog refuses to close then.
-    bool isRunInProgress() const { return m_runInProgress; }
+    // From a start that returned 0 until the run's end; the dialog refuses to close then,
+    // but while the camera holds the file it offers to stop watching.
+    bool isRunInProgress() const;
 
     // Interval of both timers' ticks; one second unless a test drives the ticks itself.
-    void setTickInterval(int milliseconds) { m_watchdogTickMs = m_resetWaitTickMs = milliseconds; }
+    void setTickInterval(int milliseconds);
     // The reset-wait ticks alone, so a whole run goes fast while the upload watchdog
     // keeps counting real seconds.
-    void setResetWaitTickInterval(int milliseconds) { m_resetWaitTickMs = milliseconds; }
+    void setResetWaitTickInterval(int milliseconds);
+
+    // Escape or a close request during a run: while the camera holds the file, asks the
+    // operator whether to stop watching, and stops the run if so.
+    void askToStopWatching();
 
 private slots:
     void DIAPRO_timeout1();
@@ -77,27 +80,17 @@ private slots:
     void Test();
 
 private:
-    void postUpload(UploadForm form, const QString& credential, const QString& filePath, const QString& fileType);
-    void nextFile();
-    void endRun(RunEnd end, const char* detail = nullptr);
-    void forgetAwaitedReplies();
-
     Ui::DialogProgressBar* ui;
     QTimer* diapro_Timer1 = nullptr;
     QTimer* diapro_Timer2 = nullptr;
     QNetworkAccessManager* diapro_Manager = nullptr;
     QNetworkAccessManager* diapro_CamManager = nullptr;
 
+    UpdateRun* m_run = nullptr;
     QObject* m_closeGuard = nullptr;
-    bool m_runInProgress = false;
     int m_watchdogTickMs = 1000;
     int m_resetWaitTickMs = 1000;
-    // The replies the run waits for: only these are judged, every other one is released
-    // unread. On diapro_Manager the upload (state 0) or the model re-inquiry (state 2);
-    // on diapro_CamManager the version inquiries sent since the file's deadline.
-    QNetworkReply* m_awaitedReply = nullptr;
-    QSet<QNetworkReply*> m_versionReplies;
-    bool m_versionCheckDue = false;
+    bool m_askingToStop = false;
 };
 
 #endif

@@ -13,3 +13,9 @@ void resetSortFileInfo(sort_fileinfo& plan)
 {
     plan = sort_fileinfo{};
 }
+
+RunRecords processRunRecords()
+{
+    return {&diapro_FileInfo, &diapro_sort_fileinfo, &DiaPro_mode, &diapro_currenttime1, &diapro_currenttime2,
+            &diapro_timeout2, &diapro_interval2};
+}

@@ -25,4 +25,29 @@ extern double diapro_interval2;     // progress per reset-wait tick
 
 void resetSortFileInfo(sort_fileinfo& plan);
 
+// Where a run keeps its records and state: the process-wide ones above for the progress
+// dialog's run, a set of its own for each camera of a fleet.
+struct RunRecords {
+    vup_file_info* set;
+    sort_fileinfo* plan;
+    int* mode;              // DiaPro_mode
+    double* uploadWait;     // diapro_currenttime1
+    double* resetProgress;  // diapro_currenttime2
+    int* resetTimeout;      // diapro_timeout2
+    double* resetStep;      // diapro_interval2
+};
+RunRecords processRunRecords();
+
+struct OwnRunRecords {
+    vup_file_info set;
+    sort_fileinfo plan;
+    int mode = 0;
+    double uploadWait = 0.0;
+    double resetProgress = 0.0;
+    int resetTimeout = 0;
+    double resetStep = 0.0;
+
+    RunRecords view() { return {&set, &plan, &mode, &uploadWait, &resetProgress, &resetTimeout, &resetStep}; }
+};
+
 #endif

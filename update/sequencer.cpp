@@ -79,26 +79,39 @@ QByteArray networkVersionUrl(const QString& address)
 const std::vector<RunEndStep>& runEndSteps(RunEnd end)
 {
     using S = RunEndStep;
+    // Every end aborts what is still out before its message: once the operator reads how
+    // the run ended, the camera receives nothing more of it.
     static const std::vector<S> notStarted{
         {S::Log, "■DEBUG■DIAPRO_StartVerUpNG"}, {S::Message, "Start Err"}, {S::Reset, nullptr}};
-    static const std::vector<S> uploadFailed{{S::Log, "■DEBUG■VerUp Start NG2"}, {S::Message, "VerUp Err"},
-                                             {S::Reset, nullptr}, {S::StopTimer2, nullptr}, {S::Close, nullptr}};
-    static const std::vector<S> uploadRefused{{S::Log, "■DEBUG■VerUp Start NG"}, {S::Message, "VerUp Err"},
-                                              {S::Reset, nullptr}, {S::StopTimer2, nullptr}, {S::Close, nullptr}};
-    static const std::vector<S> fileUnreadable{
-        {S::Message, "UpdateNG"}, {S::LogDetail, nullptr}, {S::Reset, nullptr}, {S::Close, nullptr}};
+    static const std::vector<S> uploadFailed{{S::Log, "■DEBUG■VerUp Start NG2"}, {S::Abort, nullptr},
+                                             {S::Message, "VerUp Err"}, {S::Reset, nullptr},
+                                             {S::StopTimer2, nullptr}, {S::Close, nullptr}};
+    static const std::vector<S> uploadRefused{{S::Log, "■DEBUG■VerUp Start NG"}, {S::Abort, nullptr},
+                                              {S::Message, "VerUp Err"}, {S::Reset, nullptr},
+                                              {S::StopTimer2, nullptr}, {S::Close, nullptr}};
+    static const std::vector<S> fileUnreadable{{S::Abort, nullptr}, {S::Message, "UpdateNG"}, {S::LogDetail, nullptr},
+                                               {S::Reset, nullptr}, {S::Close, nullptr}};
     static const std::vector<S> noUploadReply{{S::StopTimer1, nullptr}, {S::Log, "■DEBUG■Timeout1 NG"},
-                                              {S::Message, "UpdateNG"},  {S::Log, "UpdateNG4"},
-                                              {S::Reset, nullptr},       {S::Close, nullptr}};
+                                              {S::Abort, nullptr},      {S::Message, "UpdateNG"},
+                                              {S::Log, "UpdateNG4"},    {S::Reset, nullptr},
+                                              {S::Close, nullptr}};
     static const std::vector<S> cameraNotBack{{S::StopTimer2, nullptr}, {S::Log, "■DEBUG■Timeout2 NG"},
-                                              {S::Message, "UpdateNG"}, {S::Reset, nullptr}, {S::Close, nullptr}};
-    // The last two ends hide the dialog before their message.
+                                              {S::Abort, nullptr},      {S::Message, "UpdateNG"},
+                                              {S::Reset, nullptr},      {S::Close, nullptr}};
+    // The ends below hide the dialog before their message.
     static const std::vector<S> versionCheckFailed{
         {S::Log, "■DEBUG■DIAPRO_CAM_finished NG"}, {S::Log, "TimerStop"}, {S::StopTimer2, nullptr},
-        {S::Close, nullptr}, {S::Message, "Update Err"}, {S::Reset, nullptr}};
-    static const std::vector<S> completed{{S::Log, "TimerStop"}, {S::StopTimer2, nullptr}, {S::Close, nullptr},
-                                          {S::Message, "Process has been completed successfully."},
+        {S::Abort, nullptr}, {S::Close, nullptr}, {S::Message, "Update Err"}, {S::Reset, nullptr}};
+    static const std::vector<S> completed{{S::Log, "TimerStop"}, {S::StopTimer2, nullptr}, {S::Abort, nullptr},
+                                          {S::Close, nullptr}, {S::Message, "Process has been completed successfully."},
                                           {S::Reset, nullptr}};
+    static const std::vector<S> stopped{
+        {S::StopTimer1, nullptr}, {S::StopTimer2, nullptr}, {S::Log, "■DEBUG■VerUp Stopped"}, {S::Abort, nullptr},
+        {S::Close, nullptr}, {S::Message, "Update stopped: the camera may still be writing the firmware."},
+        {S::Reset, nullptr}};
+    static const std::vector<S> stoppedBetweenFiles{
+        {S::StopTimer1, nullptr}, {S::StopTimer2, nullptr}, {S::Log, "■DEBUG■VerUp Stopped"}, {S::Abort, nullptr},
+        {S::Close, nullptr}, {S::Message, "Update stopped before the next file."}, {S::Reset, nullptr}};
     switch (end) {
     case RunEnd::NotStarted: return notStarted;
     case RunEnd::UploadFailed: return uploadFailed;
@@ -108,7 +121,17 @@ const std::vector<RunEndStep>& runEndSteps(RunEnd end)
     case RunEnd::NoUploadReply: return noUploadReply;
     case RunEnd::CameraNotBack: return cameraNotBack;
     case RunEnd::VersionCheckFailed: return versionCheckFailed;
+    case RunEnd::Stopped: return stopped;
+    case RunEnd::StoppedBetweenFiles: return stoppedBetweenFiles;
     case RunEnd::Completed: break;
     }
     return completed;
+}
+
+const char* runEndMessage(RunEnd end)
+{
+    for (const RunEndStep& step : runEndSteps(end))
+        if (step.kind == RunEndStep::Message)
+            return step.text;
+    return nullptr;
 }

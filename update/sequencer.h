@@ -67,7 +67,12 @@ enum class RunEnd {
     CameraNotBack,      // reset-wait deadline passed
     VersionCheckFailed, // network version check failed
     Completed,          // every planned file done
+    Stopped,            // the operator stopped watching while the camera held a file
+    StoppedBetweenFiles,// stopped before the next file was posted
 };
+
+// The text an end shows the operator; nullptr for an end without one.
+const char* runEndMessage(RunEnd end);
 
 struct RunEndStep {
     enum Kind {
@@ -77,6 +82,7 @@ struct RunEndStep {
         StopTimer1,
         StopTimer2,
         Reset,      // full reset of the run's records and state
+        Abort,      // abort every request still out: nothing more reaches the camera
         Close,      // end the dialog's modal run
     };
     Kind kind;

@@ -6,9 +6,6 @@
 #include <array>
 #include <utility>
 
-using kelvora::dbgLine;
-using kelvora::dbgValue;
-
 namespace {
 
 struct TypeCode {
@@ -42,7 +39,7 @@ constexpr std::array<ResetWait, 9> kResetWaits{{
 
 } // namespace
 
-int gatherUploadPlan(const vup_file_info& set, sort_fileinfo& plan)
+int gatherUploadPlan(const vup_file_info& set, sort_fileinfo& plan, const kelvora::DebugLog& log)
 {
     for (const Component& c : kComponents) {
         const file_info& f = set.*c.field;
@@ -53,9 +50,9 @@ int gatherUploadPlan(const vup_file_info& set, sort_fileinfo& plan)
             return 1;
         plan.files[std::size_t(plan.MaxFileNum)] = f;
         ++plan.MaxFileNum;
-        dbgLine(c.member);
-        dbgValue(int(f.Vupno));
-        dbgValue(plan.MaxFileNum);
+        log.line(c.member);
+        log.value(int(f.Vupno));
+        log.value(plan.MaxFileNum);
     }
     return plan.MaxFileNum == 0 ? 1 : 0;
 }

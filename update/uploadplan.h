@@ -4,6 +4,7 @@
 // The upload plan of a run and what each planned file needs: its type code for the
 // camera, its reset-wait time-out, its path and its place in the run. Widget-free.
 
+#include "common/debuglog.h"
 #include "firmware/records.h"
 #include "update/runstate.h"
 
@@ -13,7 +14,7 @@
 // cleared first). Returns 0 when at least one was appended; 1 when nothing is ticked or
 // a ticked component has no upload order number, leaving what was appended so far.
 // Logs each appended component with its order number and the new plan size.
-int gatherUploadPlan(const vup_file_info& set, sort_fileinfo& plan);
+int gatherUploadPlan(const vup_file_info& set, sort_fileinfo& plan, const kelvora::DebugLog& log = {});
 
 // Orders entries 0..MaxFileNum-1 by ascending Vupno; equal numbers keep their order.
 void sortUploadPlan(sort_fileinfo& plan);

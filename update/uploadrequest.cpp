@@ -3,15 +3,7 @@
 #include "camera/caminfo.h"
 #include "common/wiretext.h"
 
-#include <QIODevice>
-
-#include <cstdint>
-#include <cstring>
-#include <new>
-
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
+#include <utility>
 
 namespace {
 
@@ -44,25 +36,6 @@ QByteArray boundaryLine(const UploadFormSpec& layout)
 QByteArray closingLine(const UploadFormSpec& layout)
 {
     return boundaryLine(layout) + "--";
-}
-
-// Asks for huge pages under a large fresh buffer: reading a firmware file of hundreds of
-// megabytes into 4 KB pages costs more in page faults than the whole upload on loopback.
-void adviseLargeBuffer(char* data, qint64 size)
-{
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = 2 * 1024 * 1024;
-    if (size < qint64(4 * kHuge))
-        return;
-    const auto at = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t start = (at + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (at + std::uintptr_t(size)) & ~(kHuge - 1);
-    if (end > start)
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // a hint; failure is harmless
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
 }
 
 QByteArray fileDisposition(const char* part, const QByteArray& fileName)
@@ -193,40 +166,11 @@ UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const Q
     return f;
 }
 
-bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString& typeCode, QIODevice& file,
-                     QByteArray* body)
+QList<QByteArray> uploadBodyPieces(UploadForm form, const QByteArray& fileName, const QString& typeCode,
+                                   const QByteArray& fileBytes)
 {
-    *body = QByteArray();
-    if (!uploadFormSpec(form) || !file.isReadable() || file.isSequential())
-        return false;
-    const UploadFraming framing = uploadFraming(form, fileName, typeCode);
-    const qint64 fileSize = file.size() - file.pos();
-    if (fileSize < 0)
-        return false;
-    const qint64 total = framing.head.size() + fileSize + framing.tail.size();
-    try {
-        body->resize(total);
-    } catch (const std::bad_alloc&) {
-        *body = QByteArray();
-        return false;
-    }
-    char* out = body->data();
-    adviseLargeBuffer(out, total);
-    std::memcpy(out, framing.head.constData(), std::size_t(framing.head.size()));
-    out += framing.head.size();
-    qint64 got = 0;
-    while (got < fileSize) {
-        const qint64 n = file.read(out + got, fileSize - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    // A file that shrank or grew while being read would reach the camera cut or padded.
-    char extra = 0;
-    if (got != fileSize || file.peek(&extra, 1) > 0) {
-        *body = QByteArray();
-        return false;
-    }
-    std::memcpy(out + fileSize, framing.tail.constData(), std::size_t(framing.tail.size()));
-    return true;
+    if (!uploadFormSpec(form))
+        return {};
+    UploadFraming framing = uploadFraming(form, fileName, typeCode);
+    return {std::move(framing.head), fileBytes, std::move(framing.tail)};
 }

@@ -10,9 +10,8 @@
 #include "common/wiretext.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
-
-class QIODevice;
 
 #include <utility>
 #include <vector>
@@ -54,11 +53,10 @@ struct UploadFraming {
 };
 UploadFraming uploadFraming(UploadForm form, const QByteArray& fileName, const QString& typeCode);
 
-// Builds the whole body into *body: the framing, with the file's bytes read from `file`
-// (open, positioned at its start) straight into their place, so the firmware is held in
-// memory once. Returns false, with *body empty, when the file cannot be read whole or
-// the body cannot be allocated.
-bool buildUploadBody(UploadForm form, const QByteArray& fileName, const QString& typeCode, QIODevice& file,
-                     QByteArray* body);
+// The body in the pieces it is sent in, one after another: the framing's head, the file's
+// bytes (shared, not copied: one firmware file in memory however many uploads carry it)
+// and the framing's tail. Empty for UploadForm::None.
+QList<QByteArray> uploadBodyPieces(UploadForm form, const QByteArray& fileName, const QString& typeCode,
+                                   const QByteArray& fileBytes);
 
 #endif

@@ -9,6 +9,13 @@
 #include <cstring>
 #include <utility>
 
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#ifdef Q_OS_LINUX
+#include <linux/sockios.h>
+#endif
+
 namespace {
 
 // The socket holds at most this much unsent body; the rest stays in the one buffer.
@@ -50,6 +57,20 @@ QNetworkReply::NetworkError errorForStatus(int status)
     case 503: return QNetworkReply::ServiceUnavailableError;
     default: return status < 500 ? QNetworkReply::UnknownContentError : QNetworkReply::UnknownServerError;
     }
+}
+
+// Bytes written to the connection that the peer has not acknowledged yet; 0 where the
+// system does not tell.
+qint64 unacknowledgedBytes(const QTcpSocket* socket)
+{
+#ifdef SIOCOUTQ
+    int queued = 0;
+    if (socket->socketDescriptor() != -1 && ::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &queued) == 0)
+        return queued;
+#else
+    Q_UNUSED(socket);
+#endif
+    return 0;
 }
 
 } // namespace
@@ -215,10 +236,13 @@ HttpAnswerParser::State HttpAnswerParser::parseChunked()
 
 // ---- UploadReply ----
 
-UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QByteArray body, QObject* parent)
+UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QList<QByteArray> body,
+                         QObject* parent)
     : QNetworkReply(parent)
     , m_body(std::move(body))
 {
+    for (const QByteArray& piece : std::as_const(m_body))
+        m_total += piece.size();
     const QUrl url = QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode);
     QNetworkRequest request(url);
     for (const auto& [name, value] : headers)
@@ -254,13 +278,34 @@ UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers
     for (const auto& [name, value] : headers)
         m_head += name + ": " + value + "\r\n";
     m_head += "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+    m_headLeft = m_head.size();
+    QTimer::singleShot(0, this, [this, url] { openConnection(url); });
+}
 
+UploadReply::~UploadReply()
+{
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+void UploadReply::openConnection(const QUrl& url)
+{
+    if (m_done)
+        return;
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_socket->write(m_head);
         sendMore();
     });
-    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] { sendMore(); });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
+        const qint64 head = qMin(written, m_headLeft);
+        m_headLeft -= head;
+        if (written > head) {
+            m_written += written - head;
+            emit uploadProgress(m_written, m_total);
+        }
+        sendMore();
+    });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { readAnswer(); });
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { connectionEnded(RemoteHostClosedError); });
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
@@ -287,12 +332,6 @@ UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers
     m_socket->connectToHost(url.host(), quint16(url.port(80)));
 }
 
-UploadReply::~UploadReply()
-{
-    if (m_socket)
-        m_socket->disconnect(this);
-}
-
 void UploadReply::abort()
 {
     fail(OperationCanceledError, QStringLiteral("Operation canceled"));
@@ -315,12 +354,19 @@ qint64 UploadReply::readData(char* data, qint64 maxSize)
 
 void UploadReply::sendMore()
 {
-    if (m_done || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_done || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
-    while (m_sent < m_body.size() && m_socket->bytesToWrite() < kWriteWindow) {
-        const qint64 written = m_socket->write(m_body.constData() + m_sent, qMin(kWriteChunk, m_body.size() - m_sent));
+    while (m_piece < m_body.size() && m_socket->bytesToWrite() < kWriteWindow) {
+        const QByteArray& piece = m_body.at(m_piece);
+        if (m_pieceSent == piece.size()) {
+            ++m_piece;
+            m_pieceSent = 0;
+            continue;
+        }
+        const qint64 written = m_socket->write(piece.constData() + m_pieceSent, qMin(kWriteChunk, piece.size() - m_pieceSent));
         if (written <= 0)
             return;  // the socket reports its error
+        m_pieceSent += written;
         m_sent += written;
     }
 }
@@ -364,8 +410,13 @@ void UploadReply::complete()
         const NetworkError error = errorForStatus(status);
         setError(error, QString::fromLatin1(m_answer.reason()));
         emit errorOccurred(error);
+    } else if (m_sent < m_total || m_socket->bytesToWrite() > 0 || unacknowledgedBytes(m_socket) > 0) {
+        // Whatever it says, a camera that answers before it has the whole file has not
+        // taken it: the answer cannot stand for the file.
+        setError(ProtocolFailure, QStringLiteral("The camera answered before it had the whole file"));
+        emit errorOccurred(ProtocolFailure);
     }
-    finish();
+    finish(error() != NoError);
 }
 
 void UploadReply::fail(NetworkError error, const QString& text)
@@ -374,15 +425,20 @@ void UploadReply::fail(NetworkError error, const QString& text)
         return;
     setError(error, text);
     emit errorOccurred(error);
-    finish();
+    finish(true);
 }
 
-void UploadReply::finish()
+void UploadReply::finish(bool reset)
 {
     m_done = true;
     if (m_socket) {
-        // Whatever the camera has not read of the body yet is no longer wanted.
         m_socket->disconnect(this);
+        // An exchange that ended early is reset, not closed: the system then drops what it
+        // still holds of the body instead of sending it on, and the camera gets no further byte.
+        if (reset && m_socket->socketDescriptor() != -1) {
+            const linger now{1, 0};
+            ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof(now));
+        }
         m_socket->abort();
     }
     setFinished(true);

@@ -14,9 +14,11 @@
 #include "update/uploadrequest.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QNetworkReply>
 
 class QTcpSocket;
+class QUrl;
 
 // Reads one HTTP/1.x answer: status line, headers, and a body framed by Content-Length,
 // chunked coding or the end of the connection. Interim 1xx answers are skipped. Bounded:
@@ -63,32 +65,43 @@ private:
 class UploadReply : public QNetworkReply
 {
 public:
-    // Connects to the URL's host at once; `headers` follow Host in the order given.
-    UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QByteArray body, QObject* parent = nullptr);
+    // `headers` follow Host in the order given; the body is sent as its pieces one after
+    // another (they are shared, not copied). The connection is opened on the next turn of
+    // the event loop, so whatever happens to it arrives after the caller has connected to
+    // the reply's signals, even a failure the system reports at once.
+    UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QList<QByteArray> body,
+                QObject* parent = nullptr);
     ~UploadReply() override;
 
     void abort() override;
     qint64 bytesAvailable() const override;
     bool isSequential() const override { return true; }
 
-    // Bytes of the body handed to the socket so far.
+    // Bytes of the body handed to the socket so far, and the body's size.
     qint64 bodyBytesSent() const { return m_sent; }
+    qint64 bodySize() const { return m_total; }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
 
 private:
+    void openConnection(const QUrl& url);
     void sendMore();
     void readAnswer();
     void connectionEnded(NetworkError errorIfIncomplete);
     void complete();
     void fail(NetworkError error, const QString& text);
-    void finish();
+    void finish(bool reset);
 
     QTcpSocket* m_socket = nullptr;
     QByteArray m_head;
-    QByteArray m_body;
+    QList<QByteArray> m_body;
+    qint64 m_total = 0;
     qint64 m_sent = 0;
+    qsizetype m_piece = 0;         // piece of the body being written
+    qint64 m_pieceSent = 0;        // of it, bytes handed to the socket
+    qint64 m_headLeft = 0;         // head bytes the socket has not written yet
+    qint64 m_written = 0;          // body bytes the socket has written
     bool m_done = false;
     HttpAnswerParser m_answer;
     QByteArray m_content;

@@ -26,6 +26,7 @@ const KindName kKindNames[] = {
     {ProblemKind::CamCpu, "cam-cpu"},
     {ProblemKind::ModelRefused, "model-refused"},
     {ProblemKind::FileSection, "file-section"},
+    {ProblemKind::FileOutside, "file-outside-folder"},
     {ProblemKind::FileMissing, "file-missing"},
     {ProblemKind::FileUnreadable, "file-unreadable"},
     {ProblemKind::FileEmpty, "file-empty"},
@@ -190,6 +191,11 @@ void Checker::checkSection(const QString& name, int compatModel, const std::vect
 
 void Checker::checkFileOnDisk(const QString& section, int component, const QString& name)
 {
+    if (!isFolderFileName(name)) {
+        add(section, component, name, ProblemKind::FileOutside,
+            QStringLiteral("leaves the folder: the tool refuses to send it"));
+        return;
+    }
     // The path the upload opens, not a tidier one.
     const QString path = planFilePath(m_result.folder, name);
     const QFileInfo info(path);

@@ -18,6 +18,7 @@ enum class ProblemKind {
     CamCpu,          // model section whose "cam_cpu" is missing or "NONE"
     ModelRefused,    // the model asked for finds no section at all
     FileSection,     // named file without a section of its own (no version, no vupno)
+    FileOutside,     // a name that leaves the folder (absolute, or climbing out with "..")
     FileMissing,
     FileUnreadable,
     FileEmpty,

@@ -21,6 +21,8 @@
 namespace {
 
 const QString kDone = QStringLiteral("Process has been completed successfully.");
+const QString kStopQuestion =
+    QStringLiteral("The camera has the firmware file and may still be writing it. Stop watching this update?");
 
 // The content is written to the folder; a null array leaves the file out.
 struct PlannedFile { const char* member; const char* name; QByteArray content; int vupno; };
@@ -262,14 +264,22 @@ private slots:
         connect(bar, &QProgressBar::valueChanged, this, [&](int v) { barValues << v; });
         QStringList shown;
         bool stayed = false;
+        bool stayedUploading = false;
         const auto driver = [&] {
+            // While the file is on its way, Escape and close are refused without a word.
+            QTest::keyClick(d.get(), Qt::Key_Escape);
+            stayedUploading = !d->close() && DiaPro_mode == 0 && d->isRunInProgress();
+            QTest::qWait(20);
+            stayedUploading = stayedUploading && m_watcher->texts().isEmpty() && d->isVisible();
             for (int file = 0; file < 3; ++file) {
                 if (!waitFor([&] { return DiaPro_mode == 1; }))
                     return;
                 if (file == 0) {
+                    // Once the camera holds it they ask; the operator keeps watching.
                     QTest::keyClick(d.get(), Qt::Key_Escape);
-                    stayed = !d->close() && d->isVisible() && d->isRunInProgress()
-                        && diapro_FileInfo.Model == CAM_MODELID_QV_OLD_TK20_S && timer(*d, "diapro_Timer2")->isActive();
+                    stayed = !d->close() && waitFor([&] { return m_watcher->texts().size() == 1; }) && d->isVisible()
+                        && d->isRunInProgress() && diapro_FileInfo.Model == CAM_MODELID_QV_OLD_TK20_S
+                        && timer(*d, "diapro_Timer2")->isActive();
                 }
                 shown << d->findChild<QLabel*>(QStringLiteral("Dia_Prog_NumLabel"))->text() + QLatin1Char(' ')
                         + d->findChild<QLabel*>(QStringLiteral("Dia_Prog_Label"))->text() + QLatin1Char(' ')
@@ -283,11 +293,11 @@ private slots:
                                                                     {"front_fpga", "front.ffe", fw("front_fpga", "V01.60"), 1},
                                                                     {"cam_eeprom", "cam.eep", fw("cam_eeprom", "V01.02"), 2}}),
                              driver).hung);
-        QVERIFY(stayed);
+        QVERIFY(stayedUploading && stayed);
         QCOMPARE(shown, (QStringList{"1/3 front.ffe 0", "2/3 cam.eep 0", "3/3 cam.bin 0"}));
         QCOMPARE(barValues, (QList<int>{100, 0, 100, 0, 100}));
-        QCOMPARE(m_watcher->texts(), QStringList{kDone});
-        QVERIFY(!m_watcher->messages().front().parentVisible);
+        QCOMPARE(m_watcher->texts(), (QStringList{kStopQuestion, kDone}));
+        QVERIFY(!m_watcher->messages().back().parentVisible);
         QCOMPARE(m_sim->version(SIM_CAM_CPU), std::string("V03.30"));
         verifyEnded(*d);
     }

@@ -59,6 +59,9 @@ private slots:
         QTest::newRow("refused before the body") << Exchange{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied", 0,
                                                              QNetworkReply::AuthenticationRequiredError, "denied"};
         QTest::newRow("garbage answer") << Exchange{"Currently resetting\r\n\r\n", 3000000, QNetworkReply::ProtocolFailure, {}};
+        // An acceptance that comes before the camera has the whole file does not stand for it.
+        QTest::newRow("marker before the body") << Exchange{"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\ncgi-bin", 0,
+                                                            QNetworkReply::ProtocolFailure, "cgi-bin"};
     }
 
     void exchange()
@@ -81,9 +84,11 @@ private slots:
             });
         });
 
-        const QByteArray body(3000000, 'f');
+        // More than the connection's buffers hold, so an early answer finds the body still going out.
+        const QByteArray body(16000000, 'f');
         const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/cgi-bin/qv_update";
-        UploadReply reply(url, {{"Content-Length", QByteArray::number(body.size())}, {"Cookie", "Session=0"}}, body);
+        UploadReply reply(url, {{"Content-Length", QByteArray::number(body.size())}, {"Cookie", "Session=0"}},
+                          {body.left(10), body.mid(10)});
         QSignalSpy finished(&reply, &QNetworkReply::finished);
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.size(), 1);
@@ -93,8 +98,19 @@ private slots:
         QCOMPARE(connections, 1);
         QVERIFY(received.startsWith("POST /cgi-bin/qv_update HTTP/1.1\r\nHost: 127.0.0.1:"
                                     + QByteArray::number(server.serverPort())
-                                    + "\r\nContent-Length: 3000000\r\nCookie: Session=0\r\n"
+                                    + "\r\nContent-Length: 16000000\r\nCookie: Session=0\r\n"
                                       "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\nfff"));
+    }
+
+    // The system may refuse a connection inside the call that asks for it (no route to the
+    // camera any more): the reply must still finish where its owner can see it. The broadcast
+    // address is refused that way without anything being sent.
+    void connectionRefusedAtOnce()
+    {
+        UploadReply reply("http://255.255.255.255/cgi-bin/qv_update", {}, {QByteArray("x")});
+        QSignalSpy finished(&reply, &QNetworkReply::finished);
+        QVERIFY(finished.wait(2000));
+        QVERIFY(reply.error() != QNetworkReply::NoError);
     }
 };
 

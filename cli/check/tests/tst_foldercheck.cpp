@@ -142,6 +142,9 @@ private slots:
             {"TK300|interface_cpu|tk300_interface_cpu_V0130.sif|file-empty"});
         row("file is a folder", "", "", {"mkdir tk20old_s_backend_fpga_V0140.fbe"},
             {"TK20S_OLDFPGA|backend_fpga|tk20old_s_backend_fpga_V0140.fbe|file-unreadable"});
+        row("file outside the folder", "cam_cpu=tk300_cam_cpu_V0150.bin", "cam_cpu=/etc/hostname", {},
+            {"TK300|cam_cpu|/etc/hostname|file-outside-folder", "TK300|cam_cpu|/etc/hostname|extension",
+             "TK300|cam_cpu|/etc/hostname|file-section"});
         row("shared file missing, once per section", "", "", {"rm tkd7_cam_cpu_V0220.bin"},
             {"TKD7_S|cam_cpu|tkd7_cam_cpu_V0220.bin|file-missing", "TKD7_H|cam_cpu|tkd7_cam_cpu_V0220.bin|file-missing"});
         row("no type code", "V0130.sif", "V0130.xyz", {"mv tk300_interface_cpu_V0130.sif tk300_interface_cpu_V0130.xyz"},

@@ -1,0 +1,446 @@
+#include "update/updaterun.h"
+
+#include "camera/caminfo.h"
+#include "camera/inquiry.h"
+#include "firmware/listfile.h"
+#include "update/firmwarefiles.h"
+#include "update/uploadplan.h"
+#include "update/uploadtransfer.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+
+#include <utility>
+
+UpdateRun::UpdateRun(const RunRecords& records, QObject* parent)
+    : QObject(parent)
+    , m_records(records)
+    , m_files(std::make_shared<FirmwareFiles>())
+{
+    m_camManager = new QNetworkAccessManager(this);
+    m_camManager->setObjectName(QStringLiteral("diapro_CamManager"));
+    // The camera's own answer is judged: a redirect is an answer, not a hop.
+    m_camManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(m_camManager, &QNetworkAccessManager::finished, this, &UpdateRun::handleVersionReply);
+    m_watchdog = new QTimer(this);
+    m_watchdog->setObjectName(QStringLiteral("diapro_Timer1"));
+    m_resetWait = new QTimer(this);
+    m_resetWait->setObjectName(QStringLiteral("diapro_Timer2"));
+    m_manager = new QNetworkAccessManager(this);
+    m_manager->setObjectName(QStringLiteral("diapro_Manager"));
+    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(m_manager, &QNetworkAccessManager::finished, this, &UpdateRun::handleReply);
+    connect(m_watchdog, &QTimer::timeout, this, &UpdateRun::watchdogTick);
+    connect(m_resetWait, &QTimer::timeout, this, &UpdateRun::resetWaitTick);
+}
+
+UpdateRun::~UpdateRun()
+{
+    // Replies finished while the managers are destroyed must not reach a half-destroyed run.
+    m_manager->disconnect(this);
+    m_camManager->disconnect(this);
+    for (const QPointer<QNetworkReply>& reply : std::as_const(m_out))
+        if (reply)
+            reply->disconnect(this);
+}
+
+void UpdateRun::setFirmwareFiles(std::shared_ptr<FirmwareFiles> files)
+{
+    m_files = files ? std::move(files) : std::make_shared<FirmwareFiles>();
+}
+
+void UpdateRun::setTickIntervals(int watchdogMs, int resetWaitMs)
+{
+    m_watchdogTickMs = watchdogMs;
+    m_resetWaitTickMs = resetWaitMs;
+}
+
+// ---- Resets ----
+
+void UpdateRun::initializeSet()
+{
+    m_log.line("■DEBUG■diapro_initializeVupFileInfo()");
+    resetVupFileInfo(*m_records.set);
+}
+
+void UpdateRun::initializePlan()
+{
+    m_log.line("■DEBUG■diapro_initializediapro_sort_fileinfo()");
+    resetSortFileInfo(*m_records.plan);
+}
+
+void UpdateRun::initializeAll()
+{
+    m_log.line("■DEBUG■diapro_initializeAllInfo()");
+    initializeSet();
+    initializePlan();
+    *m_records.mode = 0;
+    *m_records.uploadWait = 0.0;
+    *m_records.resetProgress = 0.0;
+    *m_records.resetTimeout = 0;
+    *m_records.resetStep = 0.0;
+}
+
+// ---- Start and plan ----
+
+int UpdateRun::start(const vup_file_info& set)
+{
+    m_log.line("■DEBUG■DIAPRO_StartVerUp()");
+    if (m_running) {
+        // One run at a time on these records: a second start would overwrite the running one.
+        m_log.line("■DEBUG■DIAPRO_StartVerUpNG");
+        return 1;
+    }
+    *m_records.set = set;
+    m_stopPosting = false;
+    emit progressChanged(0);
+    if (searchPlan() != 0) {
+        endRun(RunEnd::NotStarted);
+        return 1;
+    }
+    m_running = true;
+    postCurrentFile();
+    // The first file can end the run at once (unreadable, or no form for it): then there
+    // is nothing left to wait for.
+    return m_running ? 0 : 1;
+}
+
+int UpdateRun::searchPlan()
+{
+    m_log.line("■DEBUG■diapro_SearchVerUpFile()");
+    if (gatherUploadPlan(*m_records.set, *m_records.plan, m_log) != 0) {
+        m_log.line("■DEBUG■VerUpFileNG");
+        return 1;
+    }
+    sortPlan();
+    m_log.line("■DEBUG■VerUpFileOK");
+    return 0;
+}
+
+void UpdateRun::sortPlan()
+{
+    sortUploadPlan(*m_records.plan);
+}
+
+void UpdateRun::getFileType(QString* type)
+{
+    m_log.line("■DEBUG■diapro_getFileType()");
+    const QString extension = currentExtension(*m_records.plan);
+    m_log.value(extension);
+    fileTypeCode(extension, type);
+}
+
+void UpdateRun::getTimeout(int* timeout)
+{
+    m_log.line("■DEBUG■diapro_getTimeout()");
+    const QString extension = currentExtension(*m_records.plan);
+    m_log.value(extension);
+    *timeout = resetWaitTimeout(extension, m_records.set->Model);
+    *m_records.resetStep = 100.0 / *timeout;
+}
+
+void UpdateRun::postCurrentFile()
+{
+    m_log.line("■DEBUG■diapro_SetVerUpFile()");
+    const sort_fileinfo& plan = *m_records.plan;
+    const file_info* file = currentPlanFile(plan);
+    if (!file) {
+        m_log.line("■DEBUG■diapro_SetVerUpFile no file");
+        return;
+    }
+    const vup_file_info& set = *m_records.set;
+    const QString path = planFilePath(set.DirPath, file->FileName);
+    m_log.value(path);
+    QString type;
+    getFileType(&type);
+    m_log.line("FileNum");
+    m_log.value(plan.FileNum);
+    m_log.line("MaxFileNum");
+    m_log.value(plan.MaxFileNum);
+    emit fileStarted(plan.FileNum, plan.MaxFileNum, file->FileName);
+    *m_records.resetTimeout = 0;
+    *m_records.resetStep = 0.0;
+    *m_records.resetProgress = 0.0;
+    getTimeout(m_records.resetTimeout);
+    m_log.value(*m_records.resetTimeout);
+    m_log.value(*m_records.resetStep);
+    emit progressChanged(int(*m_records.resetProgress));
+    postFile(set.Base64, path, type);
+}
+
+void UpdateRun::postFile(const QString& credential, const QString& filePath, const QString& fileType)
+{
+    const QString extension = currentExtension(*m_records.plan);
+    m_log.line("■DEBUG■diaPro_VerUpStart()");
+    const int model = m_records.set->Model;
+    if (isTkd7Family(model))
+        m_log.value(extension);
+    const UploadForm form = chooseUploadForm(model, extension);
+    if (form != UploadForm::None) {
+        post(form, credential, filePath, fileType);
+        return;
+    }
+    // Nothing was sent, so no reply and no tick would ever move the run on.
+    if (m_running)
+        endRun(RunEnd::NoUploadForm);
+}
+
+void UpdateRun::post(UploadForm form, const QString& credential, const QString& filePath, const QString& fileType)
+{
+    const UploadFormSpec& constants = *uploadFormSpec(form);
+    m_log.secret();
+    m_log.value(filePath);
+    m_log.value(fileType);
+    m_log.line(constants.builder);
+    const vup_file_info& set = *m_records.set;
+    const QByteArray url = uploadUrl(form, set.CamIPAddress);
+    m_log.value(url);
+
+    // A name that leaves the folder is a file the run cannot open: whatever it points at,
+    // it is not the folder's firmware. Nothing is posted for an unreadable file either: an
+    // empty or cut firmware file must never reach the camera.
+    const file_info* planned = currentPlanFile(*m_records.plan);
+    const std::shared_ptr<const QByteArray> content =
+        planned && isFolderFileName(planned->FileName) ? m_files->file(filePath) : nullptr;
+    if (!content) {
+        endRun(RunEnd::FileUnreadable, constants.openFailLine);
+        return;
+    }
+    QList<QByteArray> body = uploadBodyPieces(form, uploadFileName(filePath), fileType, *content);
+    qint64 size = 0;
+    for (const QByteArray& piece : std::as_const(body))
+        size += piece.size();
+    const HeaderList headers = uploadHeaders(form, credential, set.CamIPAddress, size);
+    for (const auto& [name, value] : headers) {
+        if (name == "Referer")
+            m_log.value(value);
+    }
+    // Carried beside diapro_Manager, not by it: see update/uploadtransfer.h.
+    auto* reply = new UploadReply(url, headers, std::move(body), m_manager);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { handleReply(reply); });
+    connect(reply, &QNetworkReply::uploadProgress, this, &UpdateRun::uploadProgress);
+    m_awaitedReply = reply;
+    m_out.append(reply);
+    m_watchdog->start(m_watchdogTickMs);
+}
+
+// ---- The run's events ----
+
+void UpdateRun::watchdogTick()
+{
+    m_log.line("■DEBUG■DIAPRO_timeout1()");
+    m_log.value(*m_records.uploadWait);
+    if (!m_running)
+        return;
+    *m_records.uploadWait += 1.0;
+    if (*m_records.uploadWait >= kUploadWaitLimit)
+        endRun(RunEnd::NoUploadReply);
+}
+
+void UpdateRun::resetWaitTick()
+{
+    m_log.line("■DEBUG■DIAPRO_timeout2()");
+    if (!m_running)
+        return;
+    const vup_file_info& set = *m_records.set;
+    if (*m_records.mode == 1) {
+        *m_records.mode = 2;
+        m_log.line("■DEBUG■DIAPRO_timeout2_OK()");
+        const QByteArray url = modelReinquiryUrl(set.CamIPAddress);
+        m_log.value(url);
+        m_awaitedReply = getInquiry(m_manager, url);
+        m_out.append(m_awaitedReply);
+    }
+    const ResetWaitTick tick = advanceResetWait(m_records.resetProgress, *m_records.resetStep);
+    emit progressChanged(tick.percent);
+    m_log.value(tick.percent);
+    m_log.value(*m_records.resetProgress);
+    m_log.value(*m_records.resetStep);
+    m_log.value(*m_records.resetTimeout);
+    if (!tick.deadline)
+        return;
+    if (decidedByVersionCheck(set.Model, currentExtension(*m_records.plan))) {
+        if (!m_versionCheckDue)
+            emit versionCheckStarted();
+        m_versionCheckDue = true;
+        askNetworkVersion();
+        return;
+    }
+    endRun(RunEnd::CameraNotBack);
+}
+
+void UpdateRun::handleReply(QNetworkReply* reply)
+{
+    endInquiryBound(reply);
+    m_log.line("■DEBUG■DIAPRO_finished()");
+    m_log.line("DiaPro_mode");
+    m_log.value(*m_records.mode);
+    reply->deleteLater();
+    if (!m_running || reply != m_awaitedReply) {
+        m_log.line("■DEBUG■DIAPRO_finished ignored");
+        return;
+    }
+    m_awaitedReply = nullptr;
+    m_watchdog->stop();
+    const bool failed = reply->error() != QNetworkReply::NoError;
+    const QByteArray body = reply->readAll();
+    const int model = m_records.set->Model;
+
+    if (*m_records.mode != 2) {
+        switch (judgeUploadReply(model, failed, body)) {
+        case UploadVerdict::Failed:
+            endRun(RunEnd::UploadFailed);
+            return;
+        case UploadVerdict::Refused:
+            endRun(RunEnd::UploadRefused);
+            return;
+        case UploadVerdict::Accepted:
+            m_log.line("■DEBUG■VerUp Start OK");
+            m_resetWait->start(m_resetWaitTickMs);
+            *m_records.mode = 1;
+            return;
+        }
+        return;
+    }
+
+    switch (judgeReinquiryReply(model, currentExtension(*m_records.plan), failed, body)) {
+    case ReinquiryVerdict::NoAnswer:
+        m_log.line("■DEBUG■DIAPRO_finished else2");
+        *m_records.mode = 1;
+        return;
+    case ReinquiryVerdict::NotBack:
+        m_log.line("■DEBUG■DIAPRO_finished else1");
+        *m_records.mode = 1;
+        return;
+    case ReinquiryVerdict::LeftToCheck:
+        return;
+    case ReinquiryVerdict::Back:
+        m_log.line("QID:OK");
+        emit progressChanged(100);
+        m_log.value(m_records.plan->FileNum);
+        m_log.value(m_records.plan->MaxFileNum);
+        *m_records.mode = 0;
+        nextFile();
+        return;
+    }
+}
+
+void UpdateRun::handleVersionReply(QNetworkReply* reply)
+{
+    endInquiryBound(reply);
+    m_log.line("■DEBUG■DIAPRO_CAM_finished()");
+    m_log.value(int(reply->error()));
+    reply->deleteLater();
+    if (!m_running || !m_versionReplies.contains(reply)) {
+        m_log.line("■DEBUG■DIAPRO_CAM_finished ignored");
+        return;
+    }
+    // The first answer decides the file; answers to the other inquiries come too late.
+    m_versionReplies.clear();
+    m_versionCheckDue = false;
+    if (!networkVersionMatches(reply->error() != QNetworkReply::NoError, reply->readAll(),
+                               m_records.set->network_cpu.Version)) {
+        endRun(RunEnd::VersionCheckFailed);
+        return;
+    }
+    *m_records.mode = 0;
+    nextFile();
+}
+
+void UpdateRun::askNetworkVersion()
+{
+    m_log.line("■DEBUG■diapro_ReqCam()");
+    QNetworkReply* reply = getInquiry(m_camManager, networkVersionUrl(m_records.set->CamIPAddress));
+    m_out.append(reply);
+    if (m_running && m_versionCheckDue)
+        m_versionReplies.insert(reply);
+}
+
+void UpdateRun::nextFile()
+{
+    sort_fileinfo& plan = *m_records.plan;
+    if (plan.FileNum >= plan.MaxFileNum - 1) {
+        endRun(RunEnd::Completed);
+        return;
+    }
+    if (m_stopPosting) {
+        endRun(RunEnd::StoppedBetweenFiles);
+        return;
+    }
+    m_log.line("NextFile");
+    ++plan.FileNum;
+    m_resetWait->stop();
+    *m_records.resetProgress = 0.0;
+    *m_records.resetTimeout = 0;
+    *m_records.resetStep = 0.0;
+    forgetAwaitedReplies();
+    postCurrentFile();
+}
+
+void UpdateRun::stop()
+{
+    if (m_running)
+        endRun(RunEnd::Stopped);
+}
+
+// ---- Ends ----
+
+void UpdateRun::forgetAwaitedReplies()
+{
+    m_awaitedReply = nullptr;
+    m_versionReplies.clear();
+    m_versionCheckDue = false;
+    m_out.removeAll(nullptr);
+}
+
+void UpdateRun::abortAll()
+{
+    // Their finished replies come back to the handlers, which let them go: the run is over.
+    const QList<QPointer<QNetworkReply>> out = std::exchange(m_out, {});
+    for (const QPointer<QNetworkReply>& reply : out)
+        if (reply && !reply->isFinished())
+            reply->abort();
+}
+
+void UpdateRun::endRun(RunEnd end, const char* detail)
+{
+    // From here on every reply and tick is ignored, also while a front end holds the run
+    // at the end's message.
+    m_running = false;
+    forgetAwaitedReplies();
+    for (const RunEndStep& step : runEndSteps(end)) {
+        switch (step.kind) {
+        case RunEndStep::Log:
+            m_log.line(step.text);
+            break;
+        case RunEndStep::LogDetail:
+            if (detail)
+                m_log.line(detail);
+            break;
+        case RunEndStep::Message:
+            emit message(QString::fromLatin1(step.text));
+            break;
+        case RunEndStep::StopTimer1:
+            m_watchdog->stop();
+            break;
+        case RunEndStep::StopTimer2:
+            m_resetWait->stop();
+            break;
+        case RunEndStep::Reset:
+            initializeAll();
+            break;
+        case RunEndStep::Abort:
+            abortAll();
+            break;
+        case RunEndStep::Close:
+            emit closeRequested();
+            break;
+        }
+    }
+    m_watchdog->stop();
+    m_resetWait->stop();
+    abortAll();
+    const char* text = runEndMessage(end);
+    emit ended(end, text ? QString::fromLatin1(text) : QString());
+}
