@@ -1,10 +1,12 @@
 #include "sim/camerasim.h"
 
 #include "camera/caminfo.h"
+#include "sim/tcpreceived.h"
 
 #include <httplib.h>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,10 +14,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -31,6 +35,8 @@ constexpr int kKeepAliveTimeoutMs = 5000;
 constexpr int kIoTimeoutMs = 5000;
 constexpr int kPollSliceMs = 50;
 constexpr std::size_t kServerThreads = 16;
+// Silent requests held at once; the rest of the threads stay free for other connections.
+constexpr std::size_t kMaxHeldRequests = 8;
 
 constexpr const char* kUploadPathOld = "/cgi-bin/upload";     // models 1-3
 constexpr const char* kUploadPathNew = "/cgi-bin/qv_update";  // models 4-12
@@ -116,6 +122,13 @@ public:
         if (dropAt_ && bodyBytes_ >= *dropAt_)
             return -1;
         if (pos_ == len_) {
+            std::size_t want = buf_.size();
+            if (rate_ > 0) {
+                // Small reads, so that the kernel's window shows the client the rate.
+                want = std::min(want, std::max<std::size_t>(1, rate_ / 20));
+                if (headEnd_ != std::string::npos && !waitForBodyBudget())
+                    return -1;
+            }
             if (!waitFor(POLLIN, kIoTimeoutMs))
                 return -1;
             // Acknowledge at once: clients that send head and body in two writes would
@@ -124,7 +137,7 @@ public:
             ::setsockopt(sock_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
             ssize_t n;
             do {
-                n = ::recv(sock_, buf_.data(), buf_.size(), 0);
+                n = ::recv(sock_, buf_.data(), want, 0);
             } while (n < 0 && errno == EINTR);
             if (n <= 0)
                 return n;
@@ -164,13 +177,15 @@ public:
     // Keep-alive wait for the next request; false on time-out or stop.
     bool waitForRequest() const { return pos_ < len_ || waitFor(POLLIN, kKeepAliveTimeoutMs); }
 
-    void beginRequest(bool recordBody)
+    void beginRequest(bool recordBody, std::size_t bodyBytesPerSecond)
     {
         record_.clear();
         headEnd_ = std::string::npos;
         bodyBytes_ = 0;
         recordBody_ = recordBody;
+        rate_ = bodyBytesPerSecond;
         dropAt_.reset();
+        early_.clear();
         seq_ = 0;
     }
 
@@ -195,11 +210,43 @@ public:
         ::shutdown(sock_, SHUT_RDWR);
     }
     bool aborted() const { return aborted_; }
+    // An upload to be answered from its head alone; the answer is the last on this connection.
+    void setEarlyAnswer(std::string page) { early_ = std::move(page); }
+    const std::string& earlyAnswer() const { return early_; }
+
+    // Waits, reading nothing, until the peer closes or resets the connection or the sim stops.
+    void holdUntilPeerCloses() const
+    {
+        while (!stopping_) {
+            pollfd p{sock_, POLLRDHUP, 0};
+            const int r = ::poll(&p, 1, kPollSliceMs);
+            if ((r < 0 && errno != EINTR) || (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))))
+                return;
+        }
+    }
 
     void setSeq(std::uint64_t seq) { seq_ = seq; }
     std::uint64_t seq() const { return seq_; }
 
 private:
+    // Throttled body: waits until the bytes read so far fit the rate since the head ended.
+    // A reset ends the wait: the kernel keeps what had arrived, and reading that slowly
+    // would tie up a server thread long after the client has gone.
+    bool waitForBodyBudget() const
+    {
+        const auto due = bodyStart_ + std::chrono::microseconds(bodyBytes_ * 1000000 / rate_);
+        while (!stopping_ && !aborted_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+            if (left <= 0)
+                return true;
+            pollfd p{sock_, 0, 0};
+            if (::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs))) > 0
+                && (p.revents & (POLLHUP | POLLERR)))
+                return false;
+        }
+        return false;
+    }
+
     bool waitFor(short events, int timeoutMs) const
     {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -227,6 +274,7 @@ private:
         const auto end = record_.find("\r\n\r\n", from);
         if (end != std::string::npos) {
             headEnd_ = end + 4;
+            bodyStart_ = Clock::now();
             bodyBytes_ = record_.size() - headEnd_;
             if (!recordBody_)
                 record_.resize(headEnd_);
@@ -265,7 +313,10 @@ private:
     std::size_t bodyBytes_ = 0;
     bool recordBody_ = true;
     std::optional<std::size_t> dropAt_;
+    std::size_t rate_ = 0;
+    Clock::time_point bodyStart_;
     bool aborted_ = false;
+    std::string early_;
     std::uint64_t seq_ = 0;
 };
 
@@ -274,6 +325,7 @@ struct Answer {
     std::string body;
     std::string contentType = "text/plain";
     bool close = false; // close the connection without answering
+    bool hold = false;  // keep the connection open without answering
     bool challenge = false;
 };
 
@@ -288,9 +340,16 @@ struct CameraSim::Impl {
     std::atomic<bool> recordRaw{true};
 
     std::unique_ptr<Server> server;
-    std::thread listener;
+    std::unique_ptr<httplib::ThreadPool> pool;
+    std::thread acceptor;
+    int listenSock = -1;
     int port = -1;
     std::string bindAddress;
+
+    // Open connections, and what the closed ones had received (under connM).
+    mutable std::mutex connM;
+    std::vector<int> liveSocks;
+    std::uint64_t closedBytes = 0;
 
     int model = CAM_MODELID_QV_TK300;
     std::array<std::string, kSimComponentCount> versions;
@@ -308,6 +367,7 @@ struct CameraSim::Impl {
 
     std::vector<SimRequest> log;
     std::uint64_t nextSeq = 1;
+    std::size_t held = 0;
     std::function<void(const SimRequest&)> observer;
 
     void loadProfile(int id)
@@ -359,6 +419,14 @@ struct CameraSim::Impl {
         req.ranges.clear();
 
         SimConnection* conn = SimConnection::current();
+        if (conn && req.method == "POST") {
+            conn->setEarlyAnswer(earlyAnswer(req));
+            // httplib then announces the close instead of a keep-alive.
+            if (!conn->earlyAnswer().empty()) {
+                req.headers.erase("Connection");
+                req.headers.emplace("Connection", "close");
+            }
+        }
         SimRequest r;
         r.method = req.method;
         r.target = req.target;
@@ -385,6 +453,82 @@ struct CameraSim::Impl {
         if (conn)
             conn->setSeq(r.seq);
         log.push_back(std::move(r));
+    }
+
+    static int listenOn(const std::string& host, int port)
+    {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+            return -1;
+        int sock = -1;
+        for (addrinfo* ai = found; ai && sock < 0; ai = ai->ai_next) {
+            sock = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+            if (sock < 0)
+                continue;
+            // Lets start() take the port again at once after stop(), past the closed
+            // connections' TIME_WAIT. No SO_REUSEPORT: two cameras must not share a port.
+            const int one = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+            if (::bind(sock, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(sock, SOMAXCONN) != 0) {
+                ::close(sock);
+                sock = -1;
+            }
+        }
+        ::freeaddrinfo(found);
+        return sock;
+    }
+
+    // Connections are counted from accept on, before a server thread takes them.
+    void acceptLoop()
+    {
+        while (!stopping) {
+            pollfd p{listenSock, POLLIN, 0};
+            if (::poll(&p, 1, kPollSliceMs) <= 0)
+                continue;
+            const int sock = ::accept4(listenSock, nullptr, nullptr, SOCK_CLOEXEC);
+            if (sock < 0) {
+                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> lock(connM);
+                liveSocks.push_back(sock);
+            }
+            pool->enqueue([this, sock] { serve(sock); });
+        }
+    }
+
+    void serve(int sock);
+
+    std::size_t readRate()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return faults.uploadReadBytesPerSecond;
+    }
+
+    void closeConnection(int sock)
+    {
+        ::shutdown(sock, SHUT_RDWR);
+        {
+            std::lock_guard<std::mutex> lock(connM);
+            closedBytes += simTcpBytesReceived(sock);
+            liveSocks.erase(std::find(liveSocks.begin(), liveSocks.end(), sock));
+        }
+        ::close(sock);
+    }
+
+    std::uint64_t bytesReceived() const
+    {
+        std::lock_guard<std::mutex> lock(connM);
+        std::uint64_t total = closedBytes;
+        for (int sock : liveSocks)
+            total += simTcpBytesReceived(sock);
+        return total;
     }
 
     void finish(std::uint64_t seq, int status, const std::string& body, std::shared_ptr<const SimUpload> upload)
@@ -416,42 +560,80 @@ struct CameraSim::Impl {
         wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
     }
 
+    // Spooled part files, removed unless one is renamed into place.
+    struct Spool {
+        std::vector<std::string> paths; // per part; empty when the part stays in memory
+        Spool() = default;
+        Spool(const Spool&) = delete;
+        Spool& operator=(const Spool&) = delete;
+        ~Spool()
+        {
+            for (const std::string& p : paths) {
+                if (!p.empty())
+                    std::remove(p.c_str());
+            }
+        }
+    };
+
     std::shared_ptr<SimUpload> receive(const httplib::Request& req, const httplib::ContentReader* reader,
-                                       SimConnection* conn, bool& parsed)
+                                       SimConnection* conn, bool& parsed, Spool& spool)
     {
         auto up = std::make_shared<SimUpload>();
         bool whole = true;
+        std::string spoolDir;
         {
             std::lock_guard<std::mutex> lock(m);
             if (conn && faults.upload == SimUploadFault::DropConnection && req.path == uploadPath() && !busyLocked())
                 conn->dropAfterBodyBytes(faults.dropAfterBodyBytes);
-            whole = keepContent || !saveDir.empty();
+            whole = keepContent;
+            if (!keepContent)
+                spoolDir = saveDir;
         }
         // Files arrive in small chunks; reserving avoids a string twice the file's size.
         const std::size_t reserve =
             std::min<std::size_t>(std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10), 1u << 30);
+        const std::uint64_t seq = conn ? conn->seq() : 0;
+        std::ofstream out;
+        // A file that could not be written whole is removed; saving it then fails.
+        auto closeSpool = [&] {
+            if (!out.is_open())
+                return;
+            out.close();
+            if (out.fail())
+                std::remove(spool.paths.back().c_str());
+        };
         parsed = true;
         if (reader && req.is_multipart_form_data()) {
             parsed = (*reader)(
                 [&](const httplib::MultipartFormData& f) {
                     up->parts.push_back(SimPart{f.name, f.filename, f.content_type, {}, 0});
+                    closeSpool();
+                    spool.paths.emplace_back();
                     if (whole && !f.filename.empty())
                         up->parts.back().content.reserve(reserve);
+                    if (!spoolDir.empty() && !f.filename.empty()) {
+                        spool.paths.back() = spoolDir + "/.camsim-" + std::to_string(port) + "-" + std::to_string(seq)
+                            + "-" + std::to_string(up->parts.size()) + ".part";
+                        out.open(spool.paths.back(), std::ios::binary | std::ios::trunc);
+                    }
                     return true;
                 },
                 [&](const char* data, std::size_t n) {
                     if (up->parts.empty())
                         return false;
                     SimPart& p = up->parts.back();
-                    // Without keeping or saving, only the first line matters.
+                    // Otherwise only the first line matters; a spooled file goes to disk.
                     const std::size_t take = whole ? n : std::min(n, kFirmwareHeadBytes - std::min(kFirmwareHeadBytes, p.content.size()));
                     p.content.append(data, take);
                     p.size += n;
+                    if (!spool.paths.back().empty())
+                        out.write(data, static_cast<std::streamsize>(n));
                     return true;
                 });
         } else if (reader) {
             parsed = (*reader)([](const char*, std::size_t) { return true; });
         }
+        closeSpool();
         if (conn) {
             up->bodySize = conn->bodyBytes();
             up->bodyRecorded = conn->recordsBody();
@@ -493,6 +675,8 @@ struct CameraSim::Impl {
         Answer a;
         if (busyMode == SimBusyMode::CloseConnection) {
             a.close = true;
+        } else if (busyMode == SimBusyMode::Silent) {
+            a.hold = true;
         } else if (busyMode == SimBusyMode::QidAnswer && kind == SimRequestKind::ModelInquiry) {
             a.body = "QID:RESTARTING";
         } else {
@@ -593,7 +777,7 @@ struct CameraSim::Impl {
         }
     }
 
-    void save(SimUpload& up, std::uint64_t seq)
+    void save(SimUpload& up, std::uint64_t seq, Spool& spool)
     {
         std::string dir;
         {
@@ -607,10 +791,73 @@ struct CameraSim::Impl {
         if (name.empty() || name == "." || name == "..")
             name = "upload-" + std::to_string(seq) + ".bin";
         const std::string path = dir + "/" + name;
+        const auto index = static_cast<std::size_t>(fw - up.parts.data());
+        if (index < spool.paths.size() && !spool.paths[index].empty()) {
+            if (std::rename(spool.paths[index].c_str(), path.c_str()) == 0) {
+                spool.paths[index].clear();
+                up.savedPath = path;
+            }
+            return;
+        }
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(fw->content.data(), static_cast<std::streamsize>(fw->content.size()));
         if (out.good())
             up.savedPath = path;
+    }
+
+    // Keeps a silent request's connection open unanswered until the client gives up.
+    void hold(SimConnection* conn, std::uint64_t seq, std::shared_ptr<SimUpload> up)
+    {
+        bool room;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            room = conn && held < kMaxHeldRequests;
+            if (room) {
+                ++held;
+                for (auto it = log.rbegin(); it != log.rend(); ++it) {
+                    if (it->seq == seq) {
+                        it->held = true;
+                        break;
+                    }
+                }
+            }
+        }
+        if (room) {
+            conn->holdUntilPeerCloses();
+            std::lock_guard<std::mutex> lock(m);
+            --held;
+        }
+        finish(seq, room ? -1 : 0, {}, up);
+        if (conn)
+            conn->abort();
+    }
+
+    // An upload answered from its head alone; empty when the fault does not apply.
+    std::string earlyAnswer(const httplib::Request& req)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        if (faults.upload != SimUploadFault::AnswerEarly || req.path != uploadPath() || busyLocked())
+            return {};
+        return isTkd7Family(model) ? kAcceptedOld : kAcceptedNew;
+    }
+
+    bool silent(SimRequestKind kind)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return (kind == SimRequestKind::ModelInquiry && faults.silentModel)
+            || (kind == SimRequestKind::VersionInquiry && faults.silentVersion)
+            || (kind == SimRequestKind::Upload && faults.silentUpload);
+    }
+
+    void dropContentUnlessKept(SimUpload* up)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (!up || keepContent)
+                return;
+        }
+        for (SimPart& p : up->parts)
+            std::string().swap(p.content);
     }
 
     void handle(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader* reader)
@@ -621,13 +868,30 @@ struct CameraSim::Impl {
 
         std::shared_ptr<SimUpload> up;
         bool parsed = true;
+        Spool spool;
         if (req.method == "POST") {
-            up = receive(req, reader, conn, parsed);
+            const std::string early = conn ? conn->earlyAnswer() : std::string();
+            if (!early.empty()) {
+                up = std::make_shared<SimUpload>();
+                up->bodySize = conn->bodyBytes();
+                up->bodyRecorded = conn->recordsBody();
+                up->body = conn->takeBody();
+                res.set_content(early, "text/html");
+                finish(seq, 200, early, up);
+                return;
+            }
+            up = receive(req, reader, conn, parsed, spool);
             if (conn && conn->dropped()) {
+                dropContentUnlessKept(up.get());
                 finish(seq, 0, {}, up);
                 conn->abort();
                 return;
             }
+        }
+        if (silent(kind)) {
+            dropContentUnlessKept(up.get());
+            hold(conn, seq, up);
+            return;
         }
 
         int delay = 0;
@@ -651,20 +915,14 @@ struct CameraSim::Impl {
         } else {
             a = judgeUpload(req, *up);
             if (up->accepted)
-                save(*up, seq);
+                save(*up, seq, spool);
         }
-        if (up) {
-            bool keep;
-            {
-                std::lock_guard<std::mutex> lock(m);
-                keep = keepContent;
-            }
-            if (!keep) {
-                for (SimPart& p : up->parts)
-                    std::string().swap(p.content);
-            }
-        }
+        dropContentUnlessKept(up.get());
 
+        if (a.hold) {
+            hold(conn, seq, up);
+            return;
+        }
         if (a.close) {
             finish(seq, 0, {}, up);
             if (conn)
@@ -679,18 +937,14 @@ struct CameraSim::Impl {
     }
 };
 
-// httplib's server with its own connection loop, so that every request is read
-// through a recording SimConnection.
+// httplib's request handling under the sim's own accept loop and connection loop, so
+// that every connection is counted and every request is read through a recording
+// SimConnection.
 class CameraSim::Impl::Server final : public httplib::Server {
 public:
     explicit Server(Impl& impl) : impl_(impl)
     {
-        new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-        // httplib's default adds SO_REUSEPORT, which would let two cameras share a port.
-        set_socket_options([](socket_t sock) {
-            const int one = 1;
-            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        });
+        // Announced in every answer's Keep-Alive header.
         set_keep_alive_max_count(kKeepAliveMaxRequests);
         set_keep_alive_timeout(kKeepAliveTimeoutMs / 1000);
         Get(".*", [this](const httplib::Request& req, httplib::Response& res) { impl_.handle(req, res, nullptr); });
@@ -699,8 +953,7 @@ public:
         });
     }
 
-private:
-    bool process_and_close_socket(socket_t sock) override
+    void serve(int sock)
     {
         // Headers and body go out in separate writes; without this each answer waits
         // for the client's delayed ACK.
@@ -708,25 +961,28 @@ private:
         ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         SimConnection conn(sock, impl_.stopping);
         SimConnection::current() = &conn;
-        bool ok = true;
-        for (int i = 0; ok && i < kKeepAliveMaxRequests && !impl_.stopping; ++i) {
+        for (int i = 0; i < kKeepAliveMaxRequests && !impl_.stopping; ++i) {
             if (!conn.waitForRequest())
                 break;
-            conn.beginRequest(impl_.recordRaw);
+            conn.beginRequest(impl_.recordRaw, impl_.readRate());
             bool closed = false;
-            ok = process_request(conn, i + 1 == kKeepAliveMaxRequests, closed,
-                                 [this](httplib::Request& req) { impl_.onRequestStart(req); });
-            if (closed || conn.aborted())
+            const bool ok = process_request(conn, i + 1 == kKeepAliveMaxRequests, closed,
+                                            [this](httplib::Request& req) { impl_.onRequestStart(req); });
+            if (!ok || closed || conn.aborted() || !conn.earlyAnswer().empty())
                 break;
         }
         SimConnection::current() = nullptr;
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
-        return ok;
+        impl_.closeConnection(sock);
     }
 
+private:
     Impl& impl_;
 };
+
+void CameraSim::Impl::serve(int sock)
+{
+    server->serve(sock);
+}
 
 CameraSim::CameraSim() : d(std::make_unique<Impl>())
 {
@@ -741,46 +997,46 @@ CameraSim::~CameraSim()
 int CameraSim::start(int port, const std::string& bindAddress)
 {
     stop();
-    d->stopping = false;
-    auto server = std::make_unique<Impl::Server>(*d);
-    int bound = -1;
-    if (port == 0)
-        bound = server->bind_to_any_port(bindAddress);
-    else if (server->bind_to_port(bindAddress, port))
-        bound = port;
-    if (bound <= 0)
+    const int sock = Impl::listenOn(bindAddress, port);
+    if (sock < 0)
         return -1;
-    Impl::Server* raw = server.get();
-    d->listener = std::thread([raw] { raw->listen_after_bind(); });
-    // stop() only reaches a server that has entered its accept loop.
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (!raw->is_running() && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    d->server = std::move(server);
+    sockaddr_storage addr{};
+    socklen_t len = sizeof(addr);
+    ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
+    const int bound = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port)
+                                                 : ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
+    d->stopping = false;
+    d->listenSock = sock;
     d->port = bound;
     d->bindAddress = bindAddress;
+    d->server = std::make_unique<Impl::Server>(*d);
+    d->pool = std::make_unique<httplib::ThreadPool>(kServerThreads);
+    d->acceptor = std::thread([impl = d.get()] { impl->acceptLoop(); });
     return bound;
 }
 
 void CameraSim::stop()
 {
-    if (!d->server)
+    if (!d->pool)
         return;
     {
         std::lock_guard<std::mutex> lock(d->m);
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->server->stop();
-    if (d->listener.joinable())
-        d->listener.join();
+    d->acceptor.join();
+    ::close(d->listenSock);
+    d->listenSock = -1;
+    // Queued connections are closed unserved; held and waiting ones end within a poll slice.
+    d->pool->shutdown();
+    d->pool.reset();
     d->server.reset();
     d->port = -1;
 }
 
 bool CameraSim::isRunning() const
 {
-    return d->server && d->server->is_running();
+    return d->pool != nullptr;
 }
 
 int CameraSim::port() const
@@ -903,6 +1159,17 @@ std::vector<SimRequest> CameraSim::uploads() const
             out.push_back(r);
     }
     return out;
+}
+
+std::size_t CameraSim::heldRequests() const
+{
+    std::lock_guard<std::mutex> lock(d->m);
+    return d->held;
+}
+
+std::uint64_t CameraSim::bytesReceived() const
+{
+    return d->bytesReceived();
 }
 
 void CameraSim::clearLog()

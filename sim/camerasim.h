@@ -3,8 +3,9 @@
 
 // A simulated QV camera: a real HTTP server on loopback that answers the model and
 // version inquiries, takes firmware uploads with Basic credentials, restarts after an
-// accepted upload and logs every request with its raw bytes. Thread-safe; the server
-// runs on its own threads and none of them touch Qt.
+// accepted upload and logs every request with its raw bytes. It can also fail the way a
+// network fails: answer nothing, answer before the body, read slowly, vanish and come
+// back. Thread-safe; the server runs on its own threads and none of them touch Qt.
 
 #include "sim/simprofiles.h"
 
@@ -29,6 +30,7 @@ enum class SimBusyMode {
     HttpError,       // 503
     CloseConnection, // connection closed without an answer
     QidAnswer,       // model inquiry answered "QID:RESTARTING", other requests 503
+    Silent,          // every request read and held unanswered (see SimFaults::silentModel)
 };
 
 enum class SimUploadFault {
@@ -37,6 +39,10 @@ enum class SimUploadFault {
     ServerError,    // 500
     DropConnection, // connection closed after SimFaults::dropAfterBodyBytes body bytes
     NeverReturn,    // accepted, then busy until finishRestartNow()
+    // Once the request head is read: the accepted page (200 with the family's marker, and
+    // "Connection: close"), then the connection is closed with the body unread; body bytes
+    // already in the kernel make that close a reset. Counts as not accepted: no restart.
+    AnswerEarly,
 };
 
 struct SimFaults {
@@ -49,6 +55,13 @@ struct SimFaults {
     int modelDelayMs = 0;            // delay before answering, per request kind
     int versionDelayMs = 0;
     int uploadDelayMs = 0;
+    // A silent request is read and never answered: the connection stays open until the
+    // client closes it or the sim stops. At most 8 are held at once; beyond that a silent
+    // request's connection is closed without an answer (logged with status 0).
+    bool silentModel = false;   // model inquiries
+    bool silentVersion = false; // version inquiries
+    bool silentUpload = false;  // any POST, after its whole body has been read
+    std::size_t uploadReadBytesPerSecond = 0; // request bodies are read at this rate; 0 = at once
 };
 
 struct SimPart {
@@ -82,6 +95,7 @@ struct SimRequest {
     std::string requestLine;
     std::vector<std::pair<std::string, std::string>> headers; // in the order sent
     int status = -1;        // answer status; 0 = closed without answer; -1 = not answered by the sim
+    bool held = false;      // silent: kept open unanswered (status stays -1)
     std::string answer;     // answer body
     std::shared_ptr<const SimUpload> upload; // set for POST requests
 };
@@ -94,8 +108,10 @@ public:
     CameraSim& operator=(const CameraSim&) = delete;
 
     // Listens on bindAddress:port (0 = any free port); returns the bound port or -1.
+    // start(port()) right after stop() takes the same port again; the camera's state
+    // (model, versions, restart, log, counters) carries over.
     int start(int port = 0, const std::string& bindAddress = "127.0.0.1");
-    // Closes the port, ends open connections and joins the server threads.
+    // Closes the port, ends open connections (held ones too) and joins the server threads.
     void stop();
     bool isRunning() const;
     int port() const;
@@ -118,7 +134,9 @@ public:
     // Ends the restart at once, applying any firmware version it was waiting for.
     void finishRestartNow();
 
-    // Received firmware files are written here under their base name (empty = not saved).
+    // Accepted firmware files are written here under their base name (empty = not saved).
+    // With upload content not kept, a file goes to disk as it arrives (a hidden
+    // ".camsim-*.part" file there, renamed when accepted, removed otherwise).
     void setSaveDirectory(const std::string& dir);
     // Keep raw body bytes in the log (default on; switch off for large uploads).
     void setRecordRawBodies(bool on);
@@ -128,7 +146,13 @@ public:
     std::vector<SimRequest> requests() const;
     std::vector<SimRequest> uploads() const;
     void clearLog();
-    // Called on a server thread after each request has been answered.
+    // Silent requests being held unanswered right now.
+    std::size_t heldRequests() const;
+    // TCP payload bytes that have reached this camera's machine on all its connections
+    // since construction, including bytes still waiting in the kernel unread (Linux
+    // TCP_INFO). Bytes a client queued but never sent are not counted. Any thread, any time.
+    std::uint64_t bytesReceived() const;
+    // Called on a server thread after each request has been answered (a held one: released).
     void setRequestObserver(std::function<void(const SimRequest&)> observer);
 
     struct Impl;
