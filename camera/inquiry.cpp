@@ -75,7 +75,10 @@ QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& enco
     auto* bound = new QTimer(reply);
     bound->setObjectName(QLatin1String(kBoundName));
     bound->setSingleShot(true);
-    QObject::connect(bound, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(bound, &QTimer::timeout, reply, [reply] {
+        if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
+            reply->abort();
+    });
     bound->start(kInquiryTimeoutMs);
     return reply;
 }

@@ -207,8 +207,11 @@ public:
     void abort()
     {
         aborted_ = true;
+        // What came in is counted before the shutdown, which would fold the peer's FIN in.
+        receivedAtAbort_ = simTcpBytesReceived(sock_);
         ::shutdown(sock_, SHUT_RDWR);
     }
+    std::optional<std::uint64_t> receivedAtAbort() const { return receivedAtAbort_; }
     bool aborted() const { return aborted_; }
     // An upload to be answered from its head alone; the answer is the last on this connection.
     void setEarlyAnswer(std::string page) { early_ = std::move(page); }
@@ -316,6 +319,7 @@ private:
     std::size_t rate_ = 0;
     Clock::time_point bodyStart_;
     bool aborted_ = false;
+    std::optional<std::uint64_t> receivedAtAbort_;
     std::string early_;
     std::uint64_t seq_ = 0;
 };
@@ -511,14 +515,17 @@ struct CameraSim::Impl {
         return faults.uploadReadBytesPerSecond;
     }
 
-    void closeConnection(int sock)
+    // `counted`: what an earlier shutdown of the connection left it at.
+    void closeConnection(int sock, std::optional<std::uint64_t> counted = std::nullopt)
     {
-        ::shutdown(sock, SHUT_RDWR);
+        // Counted before the shutdown: on loopback the close completes at once, and a closed
+        // connection no longer tells the peer's FIN (counted by the kernel) from payload.
         {
             std::lock_guard<std::mutex> lock(connM);
-            closedBytes += simTcpBytesReceived(sock);
+            closedBytes += counted ? *counted : simTcpBytesReceived(sock);
             liveSocks.erase(std::find(liveSocks.begin(), liveSocks.end(), sock));
         }
+        ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
     }
 
@@ -972,7 +979,7 @@ public:
                 break;
         }
         SimConnection::current() = nullptr;
-        impl_.closeConnection(sock);
+        impl_.closeConnection(sock, conn.receivedAtAbort());
     }
 
 private:

@@ -284,7 +284,8 @@ void UpdateRun::handleReply(QNetworkReply* reply)
     m_awaitedReply = nullptr;
     m_watchdog->stop();
     const bool failed = reply->error() != QNetworkReply::NoError;
-    const QByteArray body = reply->readAll();
+    // An aborted reply has nothing to read; a failed one is judged by its error alone.
+    const QByteArray body = failed ? QByteArray() : reply->readAll();
     const int model = m_records.set->Model;
 
     if (*m_records.mode != 2) {
@@ -339,8 +340,8 @@ void UpdateRun::handleVersionReply(QNetworkReply* reply)
     // The first answer decides the file; answers to the other inquiries come too late.
     m_versionReplies.clear();
     m_versionCheckDue = false;
-    if (!networkVersionMatches(reply->error() != QNetworkReply::NoError, reply->readAll(),
-                               m_records.set->network_cpu.Version)) {
+    const bool failed = reply->error() != QNetworkReply::NoError;
+    if (!networkVersionMatches(failed, failed ? QByteArray() : reply->readAll(), m_records.set->network_cpu.Version)) {
         endRun(RunEnd::VersionCheckFailed);
         return;
     }
@@ -399,7 +400,7 @@ void UpdateRun::abortAll()
     // Their finished replies come back to the handlers, which let them go: the run is over.
     const QList<QPointer<QNetworkReply>> out = std::exchange(m_out, {});
     for (const QPointer<QNetworkReply>& reply : out)
-        if (reply && !reply->isFinished())
+        if (reply && !reply->isFinished() && reply->error() == QNetworkReply::NoError)
             reply->abort();
 }
 

@@ -9,12 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-
-#ifdef Q_OS_LINUX
-#include <linux/sockios.h>
-#endif
 
 namespace {
 
@@ -57,20 +52,6 @@ QNetworkReply::NetworkError errorForStatus(int status)
     case 503: return QNetworkReply::ServiceUnavailableError;
     default: return status < 500 ? QNetworkReply::UnknownContentError : QNetworkReply::UnknownServerError;
     }
-}
-
-// Bytes written to the connection that the peer has not acknowledged yet; 0 where the
-// system does not tell.
-qint64 unacknowledgedBytes(const QTcpSocket* socket)
-{
-#ifdef SIOCOUTQ
-    int queued = 0;
-    if (socket->socketDescriptor() != -1 && ::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &queued) == 0)
-        return queued;
-#else
-    Q_UNUSED(socket);
-#endif
-    return 0;
 }
 
 } // namespace
@@ -410,7 +391,7 @@ void UploadReply::complete()
         const NetworkError error = errorForStatus(status);
         setError(error, QString::fromLatin1(m_answer.reason()));
         emit errorOccurred(error);
-    } else if (m_sent < m_total || m_socket->bytesToWrite() > 0 || unacknowledgedBytes(m_socket) > 0) {
+    } else if (m_sent < m_total || m_socket->bytesToWrite() > 0) {
         // Whatever it says, a camera that answers before it has the whole file has not
         // taken it: the answer cannot stand for the file.
         setError(ProtocolFailure, QStringLiteral("The camera answered before it had the whole file"));

@@ -26,14 +26,19 @@ const QString kUser = QStringLiteral("t\u00e9cnico");
 const QString kPassword = QStringLiteral("Pw:9#x!");
 const QString kWrongPassword = QStringLiteral("Pw:9#x?");
 const QString kDone = QStringLiteral("Process has been completed successfully.");
+const QString kStopQuestion =
+    QStringLiteral("The camera has the firmware file and may still be writing it. Stop watching this update?");
+const QString kStopped = QStringLiteral("Update stopped: the camera may still be writing the firmware.");
 
 enum class Fault {
     // Connect
     Refused, EmptyAddress, Http404, ModelAnswerCrLf, WrongVersionPrefix, SlowInquiries, AnswerWhileBoxOpen,
-    AnswerAfterEnd, RestartingHttpError, RestartingClosed, RestartingQidAnswer,
+    AnswerAfterEnd, RestartingHttpError, RestartingClosed, RestartingQidAnswer, Silent, SilentSevenTimes,
+    SilentVersion,
     // Execute; None: the whole update without a fault
     None, WrongPassword, Http500, NoMarker, DroppedMidUpload, SlowRun, NoUploadReply, NeverBack, WrongNetworkVersion,
-    NetworkNeverBack, NothingTicked, FileMissing,
+    NetworkNeverBack, NothingTicked, FileMissing, Vanished, RouteGone, AnswerEarly, BodyStillGoing, SilentUpload,
+    SilentReinquiry, SilentNetworkVersion, StopWatching,
 };
 
 bool atConnect(Fault f) { return f < Fault::None; }
@@ -74,6 +79,7 @@ class TestFaults : public QObject
     std::function<void(DialogProgressBar*)> m_drive;  // plays the progress dialog's waits; none: driveToEnd
     std::unique_ptr<MainWindow> m_w;
     int m_model = 0;
+    int m_simPort = 0;
     bool m_hung = false;
 
     int inquiryEnds() const { return m_log->count("Camera END") + m_log->count("Camera Err1") + m_log->count("Camera Err2"); }
@@ -82,9 +88,10 @@ class TestFaults : public QObject
     // released, and no box is open.
     void settleInquiries(int ends)
     {
+        // Long enough for an inquiry that is never answered to reach its bound.
         QVERIFY(waitFor([&] {
             return inquiryEnds() >= ends && m_w->findChildren<QNetworkReply*>().isEmpty() && !QApplication::activeModalWidget();
-        }));
+        }, 15000));
     }
     void connectCamera()
     {
@@ -171,6 +178,18 @@ class TestFaults : public QObject
         return files.empty() ? QString() : m_dir->filePath(QString::fromStdString(files.front().fileName));
     }
 
+    // The sample file of a component, made `megabytes` long: more than the connection's
+    // buffers hold, so the body is still going out when the camera or the run gives up.
+    void enlargeSampleFile(const char* member, int megabytes)
+    {
+        const std::vector<SampleFile> files = planned({QLatin1String(member)});
+        QVERIFY(!files.empty());
+        QFile file(sampleFilePath(member));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::fromStdString(simFirmwareHeader(files.front().key, files.front().version)));
+        QVERIFY(file.write(QByteArray(megabytes * 1024 * 1024, 'f')) == megabytes * 1024 * 1024);
+    }
+
     void applyFault(Fault fault, const QStringList& components)
     {
         QLineEdit* address = child<QLineEdit>(*m_w, "IPAddressWriteSpace");
@@ -219,7 +238,87 @@ class TestFaults : public QObject
             QVERIFY(r.status == 200 && m_sim->isRestarting());
             return;
         }
+        case Fault::Silent:
+        case Fault::SilentSevenTimes: f.silentModel = true; break;
+        case Fault::SilentVersion: f.silentVersion = true; break;
         case Fault::None: break;
+        case Fault::Vanished: m_sim->stop(); return;
+        case Fault::RouteGone:
+            // The camera's address is no longer routed: the system refuses the connection in
+            // the very call that asks for it. The broadcast address is refused that way, and
+            // nothing is sent.
+            mw_VupFileInfo.CamIPAddress = QStringLiteral("255.255.255.255");
+            return;
+        case Fault::AnswerEarly:
+            enlargeSampleFile(qPrintable(components.first()), 32);
+            f.upload = SimUploadFault::AnswerEarly;
+            break;
+        case Fault::BodyStillGoing: {
+            // The camera takes the body slowly, the connection's buffers are full, and the run's
+            // upload waits run out meanwhile. The end's box stays open a while: whatever the
+            // tool still lets through would reach the camera then.
+            enlargeSampleFile(qPrintable(components.first()), 32);
+            f.uploadReadBytesPerSecond = 512 * 1024;
+            m_drive = [this](DialogProgressBar* dialog) {
+                QPointer<DialogProgressBar> d(dialog);
+                const quint64 before = m_sim->bytesReceived();
+                if (waitFor([&] { return m_sim->bytesReceived() > before + 1024 * 1024; }))
+                    for (int tick = 0; running(d) && tick < 400; ++tick)
+                        invoke(d, "DIAPRO_timeout1");
+            };
+            auto opened = std::make_shared<QElapsedTimer>();
+            m_op->holdBox = [opened] {
+                if (!opened->isValid())
+                    opened->start();
+                return opened->elapsed() < 1500;
+            };
+            break;
+        }
+        case Fault::SilentUpload:
+            f.silentUpload = true;
+            m_drive = [this](DialogProgressBar* dialog) {
+                QPointer<DialogProgressBar> d(dialog);
+                if (waitFor([&] { return m_sim->heldRequests() == 1; }))
+                    for (int tick = 0; running(d) && tick < 400; ++tick)
+                        invoke(d, "DIAPRO_timeout1");
+            };
+            break;
+        case Fault::SilentReinquiry:
+            // The camera holds the first re-inquiry unanswered and is back meanwhile: the
+            // run must give that inquiry up and ask again, not wait for it to the deadline.
+            f.upload = SimUploadFault::NeverReturn;
+            m_sim->setBusyMode(SimBusyMode::Silent);
+            m_drive = [this](DialogProgressBar* dialog) {
+                QPointer<DialogProgressBar> d(dialog);
+                if (!waitFor([&] { return !running(d) || DiaPro_mode == 1; }))
+                    return;
+                invoke(d, "DIAPRO_timeout2");
+                if (!waitFor([&] { return m_sim->heldRequests() == 1; }))
+                    return;
+                m_sim->finishRestartNow();
+                waitFor([&] { return !running(d) || DiaPro_mode != 2; }, 12000);
+                driveToEnd(d);
+            };
+            break;
+        case Fault::SilentNetworkVersion:
+            f.silentVersion = true;
+            m_drive = [this](DialogProgressBar* dialog) {
+                QPointer<DialogProgressBar> d(dialog);
+                if (waitFor([&] { return !running(d) || DiaPro_mode == 1; })) {
+                    tickUntilDeadline(d, 0);
+                    waitFor([&] { return !running(d); }, 12000);
+                }
+            };
+            break;
+        case Fault::StopWatching:
+            f.upload = SimUploadFault::NeverReturn;
+            m_op->answerWith = QMessageBox::Yes;
+            m_drive = [this](DialogProgressBar* dialog) {
+                QPointer<DialogProgressBar> d(dialog);
+                if (waitFor([&] { return !running(d) || DiaPro_mode == 1; }) && d)
+                    QTest::keyClick(d, Qt::Key_Escape);
+            };
+            break;
         case Fault::SlowRun: f.uploadDelayMs = 300; f.modelDelayMs = 100; break;
         case Fault::WrongPassword: m_op->password = kWrongPassword; break;
         case Fault::Http500: f.upload = SimUploadFault::ServerError; break;
@@ -283,7 +382,12 @@ class TestFaults : public QObject
         m_sim->setBusyMode(SimBusyMode::HttpError);
         m_op->password = kPassword;
         m_op->holdBox = {};
+        m_op->answerWith = QMessageBox::NoButton;
         m_drive = {};
+        if (fault == Fault::Vanished)
+            QVERIFY(m_sim->start(m_simPort) == m_simPort);
+        if (fault == Fault::RouteGone)
+            mw_VupFileInfo.CamIPAddress = QString::fromStdString(m_sim->address());
         child<QLineEdit>(*m_w, "IPAddressWriteSpace")->setText(QString::fromStdString(m_sim->address()));
         if (fault == Fault::WrongNetworkVersion) {
             QFile img(sampleFilePath("network_cpu"));
@@ -301,7 +405,7 @@ private slots:
     void init()
     {
         m_sim = std::make_unique<CameraSim>();
-        QVERIFY(m_sim->start() > 0);
+        QVERIFY((m_simPort = m_sim->start()) > 0);
         // What the camera compares: the user ID's bytes as the tool sends them, in Latin-1.
         m_sim->setCredentials(kUser.toLatin1().toStdString(), kPassword.toStdString());
         m_sim->setRestartTime(std::chrono::milliseconds(20));
@@ -348,9 +452,10 @@ private slots:
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<QStringList>("lines");  // naming the end, in order
         QTest::addColumn<int>("received");       // by the camera: inquiries at Connect, uploads at Execute
+        QTest::addColumn<int>("withinMs");       // from Connect or Execute to the end
         const auto row = [](const char* name, Fault fault, int model, const QStringList& components,
-                            const QStringList& messages, const QStringList& lines, int received) {
-            QTest::newRow(name) << fault << model << components << messages << lines << received;
+                            const QStringList& messages, const QStringList& lines, int received, int withinMs = 5000) {
+            QTest::newRow(name) << fault << model << components << messages << lines << received << withinMs;
         };
         const QStringList one{"servo_cpu"}, two{"servo_cpu", "cam_eeprom"}, net{"network_cpu"}, none;
         const QStringList cameraErr{"Camera Err"}, verUpErr{"VerUp Err"}, updateNG{"UpdateNG"}, updateErr{"Update Err"};
@@ -379,6 +484,13 @@ private slots:
         row("connect: camera restarting, closes", Fault::RestartingClosed, tk300, one, none, inquiryError(2), 2);
         // Any model answer but the three known ones.
         row("connect: camera restarting, QID answer", Fault::RestartingQidAnswer, tk300, one, cameraErr, answerErr, 1);
+        // A camera that takes the connection and never answers: no answer within the inquiry's
+        // bound counts as a network error (5: cancelled). Pressed seven times, no press waits
+        // behind the client's six connections for good.
+        row("connect: silent camera", Fault::Silent, tk300, one, none, inquiryError(5), 1, 12000);
+        row("connect seven times: silent camera", Fault::SilentSevenTimes, tk300, one, none, inquiryError(5), -6, 12000);
+        row("connect: version inquiry unanswered", Fault::SilentVersion, tk300, one, none,
+            {"■DEBUG■MW_CAM_MODEL_QID_QV_TK300()", inquiryError(5).front()}, 2, 12000);
 
         // The whole update of each family: every file of the sample folder.
         row("update: tk300", Fault::None, tk300, none, none, none, 0);
@@ -406,6 +518,24 @@ private slots:
         row("execute: nothing ticked", Fault::NothingTicked, tk300, one, {"Start Err"},
             {"■DEBUG■VerUpFileNG\n■DEBUG■DIAPRO_StartVerUpNG"}, 0);
         row("execute: second file missing", Fault::FileMissing, tk300, two, updateNG, {"NextFile", "UpdateNG1"}, 1);
+        // The camera is gone between Connect and Execute: refused, or no route to it at all.
+        row("execute: camera vanished", Fault::Vanished, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
+        row("execute: route gone", Fault::RouteGone, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
+        // The camera's page of acceptance, before it has taken the body, stands for nothing.
+        row("execute: accepted before the body", Fault::AnswerEarly, tk300, one, verUpErr,
+            {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 1);
+        // The run gives up while the body is still going out: the camera gets nothing more.
+        row("execute: body still going out", Fault::BodyStillGoing, tk300, one, updateNG,
+            {"■DEBUG■Timeout1 NG", "■DEBUG■DIAPRO_finished()\nDiaPro_mode\n0\n■DEBUG■DIAPRO_finished ignored", "UpdateNG4"}, 1);
+        row("execute: upload unanswered", Fault::SilentUpload, tk300, one, updateNG, {"■DEBUG■Timeout1 NG", "UpdateNG4"}, 1);
+        row("execute: re-inquiry unanswered", Fault::SilentReinquiry, tk300, one, {kDone},
+            {"■DEBUG■DIAPRO_timeout2_OK()", "■DEBUG■DIAPRO_finished()\nDiaPro_mode\n2\n■DEBUG■DIAPRO_finished else2",
+             "QID:OK", "TimerStop"}, 1, 12000);
+        row("execute: network version unanswered", Fault::SilentNetworkVersion, tkd7s, net, updateErr,
+            {"■DEBUG■DIAPRO_CAM_finished()\n5\n■DEBUG■DIAPRO_CAM_finished NG\nTimerStop"}, 1, 12000);
+        // Escape while the camera writes the file: asked, and stopped at the operator's word.
+        row("execute: stop watching", Fault::StopWatching, tk300, one, {kStopQuestion, kStopped},
+            {"■DEBUG■VerUp Stopped", "■DEBUG■diapro_initializeAllInfo()"}, 1);
     }
 
     void matrix()
@@ -435,7 +565,21 @@ private slots:
             const QStringList before = shownState(*m_w);
             m_sim->clearLog();
             QPushButton* connectButton = child<QPushButton>(*m_w, "IPAddressButton");
-            if (fault == Fault::AnswerWhileBoxOpen || fault == Fault::AnswerAfterEnd) {
+            // From the press to the end the operator sees (the last box, or the window cleared),
+            // and what the camera has received by then: nothing more may follow.
+            QElapsedTimer sinceFault;
+            qint64 endMs = -1;
+            quint64 bytesAtEnd = 0;
+            m_op->onMessage = [&](const QString&) {
+                endMs = sinceFault.elapsed();
+                bytesAtEnd = m_sim->bytesReceived();
+            };
+            sinceFault.start();
+            if (fault == Fault::SilentSevenTimes) {
+                for (int press = 0; press < 7; ++press)
+                    connectButton->click();
+                settleInquiries(7);
+            } else if (fault == Fault::AnswerWhileBoxOpen || fault == Fault::AnswerAfterEnd) {
                 connectButton->click();
                 QVERIFY(fault == Fault::AnswerWhileBoxOpen || waitFor([&] { return m_w->mw_ReqCamIndex == 5; }));
                 connectButton->click();
@@ -445,6 +589,15 @@ private slots:
             } else {
                 execute();
             }
+            if (m_op->texts().isEmpty()) {
+                endMs = sinceFault.elapsed();
+                bytesAtEnd = m_sim->bytesReceived();
+            }
+            m_op->onMessage = {};
+            QFETCH(int, withinMs);
+            QVERIFY2(endMs <= withinMs, qPrintable(QStringLiteral("ended after %1 ms").arg(endMs)));
+            QTest::qWait(300);
+            QCOMPARE(m_sim->bytesReceived(), bytesAtEnd);
             QVERIFY(!m_hung && !m_op->heldTooLong);
             QTEST(m_op->texts(), "messages");
             QFETCH(QStringList, lines);
@@ -453,19 +606,21 @@ private slots:
             QVERIFY(runRecordsEmpty());
             // A refused upload ends the run before any reset wait has begun.
             QVERIFY(m_op->texts() != QStringList{"VerUp Err"} || !m_log->contains(QStringLiteral("■DEBUG■VerUp Start OK")));
-            QFETCH(int, received);
-            QCOMPARE(int(atConnect(fault) ? m_sim->requests().size() : m_sim->uploads().size()), received);
+            QFETCH(int, received);  // negative: at least that many
+            const int got = int(atConnect(fault) ? m_sim->requests().size() : m_sim->uploads().size());
+            QVERIFY2(received < 0 ? got >= -received : got == received, qPrintable(QString::number(got)));
             QCOMPARE(m_op->credentialDialogs, atConnect(fault) ? 0 : 1);
             for (const ModalWatcher::Message& m : m_op->messages())
                 QVERIFY(atConnect(fault) ? m.parentName + u'|' + m.title == u"MainWindow|"
-                                         : m.parentName == u"DialogProgressBar" && !m.parentTimersActive);
+                                         : m.parentName == u"DialogProgressBar"
+                                             && (m.text == kStopQuestion || !m.parentTimersActive));
             if (atConnect(fault)) {
                 QCOMPARE(windowCleared(*m_w), !identified);
                 QCOMPARE(mw_CamInfo.ModelID, identified ? model : 0);
             } else {
                 // Back at the window as it was; no tick of the run came while a box was open.
                 QCOMPARE(shownState(*m_w), before);
-                QCOMPARE(m_op->progressDialogs, received > 0 ? 1 : 0);
+                QCOMPARE(m_op->progressDialogs, fault == Fault::NothingTicked ? 0 : 1);
             }
             // Let a late answer reach a tool that has let the upload go.
             if (fault == Fault::NoUploadReply)

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -29,6 +30,9 @@ public:
     }
 
     std::function<void(QWidget*)> onDialog;  // any modal widget but a message box
+    std::function<void(const QString& text)> onMessage;  // a box has just opened
+    // A box that offers this button is answered with it; any other box, or with NoButton, with OK.
+    QMessageBox::StandardButton answerWith = QMessageBox::NoButton;
     // While it returns true a box is left open (so answers can arrive behind it), but for
     // three seconds at most; `heldTooLong` tells when that bound was reached.
     std::function<bool()> holdBox;
@@ -62,13 +66,18 @@ private:
                 timers = timers || t->isActive();
             m_messages.append({box->text(), box->windowTitle(), parent ? parent->objectName() : QString(),
                                parent && parent->isVisible(), timers, box->icon(), box->standardButtons()});
+            if (onMessage)
+                onMessage(box->text());
         }
         if (holdBox && holdBox()) {
             if (QDateTime::currentMSecsSinceEpoch() - box->property("kelvoraOpened").toLongLong() < 3000)
                 return;
             heldTooLong = true;
         }
-        box->accept();
+        if (QAbstractButton* button = answerWith != QMessageBox::NoButton ? box->button(answerWith) : nullptr)
+            button->click();
+        else
+            box->accept();
     }
 
     QTimer m_timer;
