@@ -1,7 +1,6 @@
 #include "sim/camerasim.h"
 
 #include "camera/caminfo.h"
-#include "sim/tcpreceived.h"
 
 #include <httplib.h>
 
@@ -11,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -99,11 +100,52 @@ std::string trimmed(const std::string& s)
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
+// Payload a connection has brought in: what the server has read of it, plus what waits in
+// the kernel unread (which counts neither the peer's FIN nor anything after its reset).
+class WireCount {
+public:
+    // Reads through here, so that a count never falls between a read and its tally.
+    ssize_t recv(int sock, char* into, std::size_t size)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        ssize_t n;
+        do {
+            n = ::recv(sock, into, size, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0)
+            read_ += std::uint64_t(n);
+        return n;
+    }
+    std::uint64_t now(int sock)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (frozen_)
+            return *frozen_;
+        int queued = 0;
+        if (::ioctl(sock, FIONREAD, &queued) != 0 || queued < 0)
+            queued = 0;
+        return read_ + std::uint64_t(queued);
+    }
+    // Before the server shuts the connection down: what is queued then is what came in.
+    void freeze(int sock)
+    {
+        const std::uint64_t n = now(sock);
+        std::lock_guard<std::mutex> lock(m_);
+        frozen_ = n;
+    }
+
+private:
+    std::mutex m_;
+    std::uint64_t read_ = 0;
+    std::optional<std::uint64_t> frozen_;
+};
+
 // One accepted connection. Reads go through a small buffer and every byte handed to
 // httplib is recorded, so each request's head and body can be kept exactly as sent.
 class SimConnection final : public httplib::Stream {
 public:
-    SimConnection(int sock, const std::atomic<bool>& stopping) : sock_(sock), stopping_(stopping), buf_(64 * 1024) {}
+    SimConnection(int sock, const std::atomic<bool>& stopping, std::shared_ptr<WireCount> count)
+        : sock_(sock), stopping_(stopping), buf_(64 * 1024), count_(std::move(count)) {}
 
     static SimConnection*& current()
     {
@@ -135,10 +177,7 @@ public:
             // otherwise wait out the delayed ACK on every upload.
             const int one = 1;
             ::setsockopt(sock_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
-            ssize_t n;
-            do {
-                n = ::recv(sock_, buf_.data(), want, 0);
-            } while (n < 0 && errno == EINTR);
+            const ssize_t n = count_->recv(sock_, buf_.data(), want);
             if (n <= 0)
                 return n;
             pos_ = 0;
@@ -207,11 +246,9 @@ public:
     void abort()
     {
         aborted_ = true;
-        // What came in is counted before the shutdown, which would fold the peer's FIN in.
-        receivedAtAbort_ = simTcpBytesReceived(sock_);
+        count_->freeze(sock_);
         ::shutdown(sock_, SHUT_RDWR);
     }
-    std::optional<std::uint64_t> receivedAtAbort() const { return receivedAtAbort_; }
     bool aborted() const { return aborted_; }
     // An upload to be answered from its head alone; the answer is the last on this connection.
     void setEarlyAnswer(std::string page) { early_ = std::move(page); }
@@ -319,7 +356,7 @@ private:
     std::size_t rate_ = 0;
     Clock::time_point bodyStart_;
     bool aborted_ = false;
-    std::optional<std::uint64_t> receivedAtAbort_;
+    std::shared_ptr<WireCount> count_;
     std::string early_;
     std::uint64_t seq_ = 0;
 };
@@ -352,7 +389,7 @@ struct CameraSim::Impl {
 
     // Open connections, and what the closed ones had received (under connM).
     mutable std::mutex connM;
-    std::vector<int> liveSocks;
+    std::map<int, std::shared_ptr<WireCount>> liveCounts;
     std::uint64_t closedBytes = 0;
 
     int model = CAM_MODELID_QV_TK300;
@@ -501,7 +538,7 @@ struct CameraSim::Impl {
             }
             {
                 std::lock_guard<std::mutex> lock(connM);
-                liveSocks.push_back(sock);
+                liveCounts[sock] = std::make_shared<WireCount>();
             }
             pool->enqueue([this, sock] { serve(sock); });
         }
@@ -515,15 +552,19 @@ struct CameraSim::Impl {
         return faults.uploadReadBytesPerSecond;
     }
 
-    // `counted`: what an earlier shutdown of the connection left it at.
-    void closeConnection(int sock, std::optional<std::uint64_t> counted = std::nullopt)
+    std::shared_ptr<WireCount> countOf(int sock)
     {
-        // Counted before the shutdown: on loopback the close completes at once, and a closed
-        // connection no longer tells the peer's FIN (counted by the kernel) from payload.
+        std::lock_guard<std::mutex> lock(connM);
+        return liveCounts.at(sock);
+    }
+
+    void closeConnection(int sock)
+    {
         {
             std::lock_guard<std::mutex> lock(connM);
-            closedBytes += counted ? *counted : simTcpBytesReceived(sock);
-            liveSocks.erase(std::find(liveSocks.begin(), liveSocks.end(), sock));
+            const auto live = liveCounts.find(sock);
+            closedBytes += live->second->now(sock);
+            liveCounts.erase(live);
         }
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
@@ -533,8 +574,8 @@ struct CameraSim::Impl {
     {
         std::lock_guard<std::mutex> lock(connM);
         std::uint64_t total = closedBytes;
-        for (int sock : liveSocks)
-            total += simTcpBytesReceived(sock);
+        for (const auto& [sock, count] : liveCounts)
+            total += count->now(sock);
         return total;
     }
 
@@ -966,7 +1007,7 @@ public:
         // for the client's delayed ACK.
         const int one = 1;
         ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-        SimConnection conn(sock, impl_.stopping);
+        SimConnection conn(sock, impl_.stopping, impl_.countOf(sock));
         SimConnection::current() = &conn;
         for (int i = 0; i < kKeepAliveMaxRequests && !impl_.stopping; ++i) {
             if (!conn.waitForRequest())
@@ -979,7 +1020,7 @@ public:
                 break;
         }
         SimConnection::current() = nullptr;
-        impl_.closeConnection(sock, conn.receivedAtAbort());
+        impl_.closeConnection(sock);
     }
 
 private:
