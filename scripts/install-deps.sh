@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libxkbcommon-dev
     libcpp-httplib-dev
+    libhttp-parser-dev
     xvfb xauth curl
 )
 # `make fuzz` also needs clang's libFuzzer.

@@ -33,6 +33,42 @@ bool allDigits(const QByteArray& text)
     return true;
 }
 
+// Without leading zeros ("0" stays "0"): they do not count toward a number's bound.
+QByteArray significant(const QByteArray& digits)
+{
+    qsizetype n = 0;
+    while (n + 1 < digits.size() && digits.at(n) == '0')
+        ++n;
+    return digits.mid(n);
+}
+
+// Without the spaces and tabs around it (the whitespace HTTP allows around field values).
+QByteArray trimmedOws(const QByteArray& text)
+{
+    qsizetype from = 0, to = text.size();
+    while (from < to && (text.at(from) == ' ' || text.at(from) == '\t'))
+        ++from;
+    while (to > from && (text.at(to - 1) == ' ' || text.at(to - 1) == '\t'))
+        --to;
+    return text.mid(from, to - from);
+}
+
+// A chunk line: the size in hex digits, then nothing, or extensions after a space or ';'
+// (ignored). -1 for a malformed line.
+qint64 chunkSize(const QByteArray& line)
+{
+    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    qsizetype digits = 0;
+    while (digits < line.size() && hex(line.at(digits)))
+        ++digits;
+    if (digits == 0 || (digits < line.size() && line.at(digits) != ' ' && line.at(digits) != ';'))
+        return -1;
+    const QByteArray size = significant(line.left(digits));
+    bool ok = false;
+    const qint64 n = size.size() <= 15 ? size.toLongLong(&ok, 16) : -1;
+    return ok ? n : -1;
+}
+
 bool safeHeaderText(const QByteArray& text)
 {
     return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
@@ -79,9 +115,10 @@ HttpAnswerParser::State HttpAnswerParser::parse()
     for (;;) {
         if (!m_inBody) {
             // Only what came since the last look is searched: a camera may trickle its answer.
-            const qsizetype from = qMax<qsizetype>(0, m_scanned - 3);
-            qsizetype end = m_in.indexOf("\r\n\r\n", from);
-            qsizetype separator = 4;
+            // The head ends at its first empty line; any line may end in CR LF or a bare LF.
+            const qsizetype from = qMax<qsizetype>(0, m_scanned - 2);
+            qsizetype end = m_in.indexOf("\n\r\n", from);
+            qsizetype separator = 3;
             const qsizetype bareEnd = m_in.indexOf("\n\n", from);
             if (bareEnd >= 0 && (end < 0 || bareEnd < end)) {
                 end = bareEnd;
@@ -89,7 +126,8 @@ HttpAnswerParser::State HttpAnswerParser::parse()
             }
             if (end < 0) {
                 m_scanned = m_in.size();
-                return m_in.size() > kMaxHeadBytes ? Invalid : Incomplete;
+                // An end still to come starts at the last two bytes at the earliest.
+                return m_in.size() - 2 > kMaxHeadBytes ? Invalid : Incomplete;
             }
             if (end > kMaxHeadBytes || !parseHead(m_in.left(end)))
                 return Invalid;
@@ -127,40 +165,57 @@ bool HttpAnswerParser::parseHead(const QByteArray& head)
     const QList<QByteArray> lines = head.split('\n');
     const QByteArray statusLine = withoutCr(lines.front());
     // "HTTP/1.1 200 OK"
-    if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || statusLine.at(8) != ' ')
+    if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || !allDigits(statusLine.mid(7, 1))
+        || statusLine.at(8) != ' ')
         return false;
     const QByteArray code = statusLine.mid(9, 3);
     if (!allDigits(code) || (statusLine.size() > 12 && statusLine.at(12) != ' '))
         return false;
     m_status = code.toInt();
+    if (m_status < 100)
+        return false;
     m_reason = statusLine.mid(13).trimmed();
 
     qint64 length = -1;
-    bool chunked = false;
+    bool coded = false;
+    QByteArray lastCoding;  // of the last Transfer-Encoding field
+    // A line led by whitespace continues the field before it (obs-fold); before the first
+    // field it continues nothing and is ignored.
+    QList<QByteArray> fields;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = withoutCr(lines.at(i));
+        if (!line.startsWith(' ') && !line.startsWith('\t'))
+            fields.append(line);
+        else if (!fields.isEmpty())
+            fields.last() += ' ' + trimmedOws(line);
+    }
+    for (const QByteArray& line : fields) {
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             return false;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
+        const QByteArray name = trimmedOws(line.left(colon)).toLower();
+        const QByteArray value = trimmedOws(line.mid(colon + 1));
         if (name == "content-length") {
-            if (!allDigits(value) || value.size() > 18)
+            const QByteArray digits = significant(value);
+            if (!allDigits(digits) || digits.size() > 18)
                 return false;
-            const qint64 n = value.toLongLong();
+            const qint64 n = digits.toLongLong();
             if (length >= 0 && n != length)
                 return false;
             length = n;
         } else if (name == "transfer-encoding") {
-            chunked = value.toLower().split(',').last().trimmed() == "chunked";
+            coded = true;
+            lastCoding = trimmedOws(value.toLower().split(',').last());
         }
     }
 
     m_remaining = 0;
     if (m_status < 200 || m_status == 204 || m_status == 304) {
         m_framing = Framing::None;
-    } else if (chunked) {
+    } else if (lastCoding == "chunked") {
         m_framing = Framing::Chunked;
+    } else if (coded) {
+        m_framing = Framing::UntilClose;  // the last coding is not chunked: it wins over any Content-Length
     } else if (length >= 0) {
         if (length > kMaxBodyBytes)
             return false;
@@ -185,7 +240,7 @@ HttpAnswerParser::State HttpAnswerParser::parseChunked()
             m_remaining = -1;  // the chunk's own line end is due
         }
         const qsizetype eol = m_in.indexOf('\n', m_scanned);
-        if (eol < 0) {
+        if (eol < 0 || eol > kMaxHeadBytes) {
             m_scanned = m_in.size();
             return m_in.size() > kMaxHeadBytes ? Invalid : Incomplete;
         }
@@ -203,11 +258,8 @@ HttpAnswerParser::State HttpAnswerParser::parseChunked()
                 return Complete;
             continue;
         }
-        const qsizetype extension = line.indexOf(';');
-        const QByteArray sizeText = (extension < 0 ? line : line.left(extension)).trimmed();
-        bool ok = false;
-        const qint64 size = sizeText.size() <= 15 ? sizeText.toLongLong(&ok, 16) : -1;
-        if (!ok || size < 0 || m_body.size() + size > kMaxBodyBytes)
+        const qint64 size = chunkSize(line);
+        if (size < 0 || m_body.size() + size > kMaxBodyBytes)
             return Invalid;
         if (size == 0)
             m_chunkTrailers = true;

@@ -125,10 +125,10 @@ private slots:
         QTest::newRow("eeprom key, not member name") << QByteArray("[TK10]\ncam_cpu=\ncam_eeprom=a\neeprom_cam=b\n[b]\nvupno=4\n") << "cam_eeprom=b||4";
         QTest::newRow("only the accepted section") << QByteArray("[TK10]\ncam_cpu=NONE\nservo_cpu=t\n[TKD7_S]\ncam_cpu=s\n") << "cam_cpu=s||0";
         QTest::newRow("vupno forms") << QByteArray("[TK10]\ncam_cpu=a\nnetwork_cpu=b\nservo_cpu=c\nfront_fpga=d\ninterface_cpu=e\n"
-                                                   "backend_fpga=f\n[a]\nvupno=007\n[b]\nvupno=x1\n[c]\nvupno=-2\n[d]\nversion=V01.00\n"
-                                                   "[e]\nvupno=2147483648\n[f]\nvupno=1.5\n")
+                                                   "backend_fpga=f\nlens_fpga=g\neeprom_cam=h\n[a]\nvupno=007\n[b]\nvupno=x1\n[c]\nvupno=-2\n"
+                                                   "[d]\nversion=V01.00\n[e]\nvupno=2147483648\n[f]\nvupno=1.5\n[g]\nvupno=010\n[h]\nvupno=08\n")
                                      << "cam_cpu=a||7 network_cpu=b||0 servo_cpu=c||-2 interface_cpu=e||0 front_fpga=d|V01.00|0 "
-                                        "backend_fpga=f||0";
+                                        "backend_fpga=f||0 lens_fpga=g||10 cam_eeprom=h||8";
         // A component without a file enters no section: it reads the top level's keys.
         QTest::newRow("no file reads the top level")
             << QByteArray("version=V09.99\nvupno=5\n[TK10]\ncam_cpu=a\nlens_fpga=/\n[a]\nversion=V01.00\nvupno=1\n")

@@ -24,6 +24,8 @@ private slots:
                                                    << "Pz86cD8="; // ??:p?
         // One "?" per character, not per UTF-16 unit: an emoji is one character.
         QTest::newRow("outside the 16-bit range") << QStringLiteral("a\U0001F600b") << "x" << "YT9iOng="; // a?b:x
+        QTest::newRow("last latin-1 character, first beyond") << QStringLiteral("\u00ff") << QStringLiteral("\u0100")
+                                                             << "/zo/"; // ff 3a 3f
         QTest::newRow("bytes needing + and /") << QStringLiteral("\u00fb\u00ef") << QStringLiteral("\u00bf")
                                                << "++86vw=="; // fb ef 3a bf
     }

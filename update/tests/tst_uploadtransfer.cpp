@@ -29,11 +29,15 @@ private slots:
         row("length, cut short", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nhello", true, bad, 200, "hello");
         row("until close", "HTTP/1.0 200 OK\r\n\r\nCurrently resetting", true, done, 200, "Currently resetting");
         row("until close, still open", "HTTP/1.0 200 OK\r\n\r\nabc", false, open, 200, "abc");
-        row("chunked", chunked + "4;x=y\r\ncgi-\r\n3\r\nbin\r\n0\r\nTrailer: 1\r\n\r\n", false, done, 200, "cgi-bin");
+        row("chunked, sizes in hex", chunked + "4;x=y\r\ncgi-\r\n11\r\nbin/qv_update?x=1\r\n0\r\nTrailer: 1\r\n\r\n", false,
+            done, 200, "cgi-bin/qv_update?x=1");
+        row("last coding decides", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", false,
+            done, 200, "abc");
         row("chunk without line end", chunked + "4\r\ncgi-X\r\n", false, bad, 200, "cgi-");
         row("interim answer skipped",
             "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 401 Unauthorized\r\nContent-Length: 2\r\n\r\nno", false, done, 401,
             "no");
+        row("no reason phrase", "HTTP/1.1 200\r\nContent-Length: 2\r\n\r\nok", false, done, 200, "ok");
         row("bare line feeds", "HTTP/1.1 500 Oops\nContent-Length: 1\n\nx", false, done, 500, "x");
         row("not http", "OID:QV-TK10\r\n\r\n", false, bad, 0, "");
         row("two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab", false, bad, 200, "");
@@ -58,6 +62,9 @@ private slots:
         QTest::addColumn<Exchange>("x");
         QTest::newRow("refused before the body") << Exchange{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied", 0,
                                                              QNetworkReply::AuthenticationRequiredError, "denied"};
+        // A refusal whose page names the marker must still count as failed.
+        QTest::newRow("400 with the marker") << Exchange{"HTTP/1.1 400 Bad Request\r\nContent-Length: 14\r\n\r\n/cgi-bin/verup", 0,
+                                                         QNetworkReply::UnknownContentError, "/cgi-bin/verup"};
         QTest::newRow("garbage answer") << Exchange{"Currently resetting\r\n\r\n", 3000000, QNetworkReply::ProtocolFailure, {}};
         // An acceptance that comes before the camera has the whole file does not stand for it.
         QTest::newRow("marker before the body") << Exchange{"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\ncgi-bin", 0,
