@@ -9,9 +9,6 @@ SOAK_RUNS ?= 200
 SOAK_SEED ?= 1
 BENCH_BUILD_DIR ?= build-bench
 PACKAGE_BUILD_DIR ?= build-package
-# What `make run` starts (the window, the simulated camera), the checker beside them, and the
-# sample folder writer run-demo.sh falls back on when samples/qv-firmware has no list file.
-RUN_PROGRAMS = kelvora kelvora-camsim kelvora-check kelvora-samplegen
 # Debian's compiler and linker flags (hardening) for the package, read when it is built.
 DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
@@ -20,10 +17,11 @@ DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 deps:
 	@scripts/install-deps.sh
 
-# Only the programs `make run` needs; the test programs are built by `make test`.
+# Only the programs `make run` needs (target kelvora-run-programs in CMakeLists.txt); the test
+# programs are built by `make test`.
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(RUN_PROGRAMS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kelvora-run-programs
 
 build-test: deps
 	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKELVORA_SANITIZE=ON
