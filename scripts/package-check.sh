@@ -27,6 +27,7 @@ check() { # check <what> <command...>: passes when the command succeeds
     shift
     if "$@"; then pass "$what"; else fail "$what"; fi
 }
+quiet() { "$@" >/dev/null; }
 
 # The installed programs and the version, from the top CMakeLists.txt.
 version=$(sed -n 's/^project(Kelvora VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -49,7 +50,7 @@ fi
 echo "package-check: $deb (version $version; programs: ${programs[*]})"
 
 tree=$(mktemp -d)
-trap 'rm -rf "$tree"' EXIT
+trap 'rm -rf "$tree" "$tree.apt.log"' EXIT
 
 # Control fields: version from the project, maintainer, Depends worked out by dpkg-shlibdeps.
 check "Package is kelvora" test "$(dpkg-deb -f "$deb" Package)" = kelvora
@@ -108,16 +109,20 @@ if [ "$install" = yes ]; then
         exit 2
     fi
     export DEBIAN_FRONTEND=noninteractive
-    check "apt install ./$(basename "$deb")" apt-get install -y -qq "$(realpath "$deb")"
+    apt_log=$tree.apt.log
+    apt() { # apt's own output only when it fails
+        apt-get -y -qq "$@" >"$apt_log" 2>&1 || { cat "$apt_log" >&2; return 1; }
+    }
+    check "apt install ./$(basename "$deb")" apt install "$(realpath "$deb")"
     mapfile -t files < <(dpkg -L kelvora)
     for p in "${programs[@]}"; do
         check "$p is on PATH at /usr/bin/$p" test "$(command -v "$p")" = "/usr/bin/$p"
     done
-    check "kelvora-check --help from PATH" env -u DISPLAY kelvora-check --help >/dev/null
-    check "kelvora-camsim --help from PATH" env -u DISPLAY kelvora-camsim --help >/dev/null
+    check "kelvora-check --help from PATH" quiet env -u DISPLAY kelvora-check --help
+    check "kelvora-camsim --help from PATH" quiet env -u DISPLAY kelvora-camsim --help
     check "kelvora --version from PATH" env -u DISPLAY -u WAYLAND_DISPLAY kelvora --version
     check "man -w kelvora finds the page" test "$(man -w kelvora)" = /usr/share/man/man1/kelvora.1.gz
-    check "apt remove --purge kelvora" apt-get remove -y -qq --purge kelvora
+    check "apt remove --purge kelvora" apt remove --purge kelvora
     check "dpkg no longer knows kelvora" \
         bash -c '! dpkg-query -W -f="\${Status}" kelvora 2>/dev/null | grep -q installed'
     left=()
