@@ -1,11 +1,11 @@
 # Installation and the Debian package (`make package`): the programs under bin with their man
 # pages, the menu entry, icon and AppStream metainfo under share, and CPack's DEB settings.
 # The package tree (KELVORA_PACKAGING=ON) also builds the man pages and the compressed changelog;
-# other trees install the programs and the desktop files only and need neither help2man nor gzip.
+# other trees install the programs and the desktop files only.
 
 include(GNUInstallDirs)
 
-option(KELVORA_PACKAGING "Build the man pages (help2man) and the changelog the package installs" OFF)
+option(KELVORA_PACKAGING "Build the man pages and the changelog the package installs" OFF)
 
 # One id for the desktop entry, the metainfo and the icon.
 set(KELVORA_APP_ID org.example.Kelvora)
@@ -20,7 +20,6 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 add_custom_target(kelvora-programs)
 
 if(KELVORA_PACKAGING)
-    find_program(KELVORA_HELP2MAN help2man REQUIRED)
     find_program(KELVORA_GZIP gzip REQUIRED)
 endif()
 
@@ -54,6 +53,7 @@ function(kelvora_install_program target)
         if(NOT P_SUMMARY)
             message(FATAL_ERROR "kelvora_install_program(${target}): give SUMMARY or write packaging/man/${target}.1.in")
         endif()
+        find_program(KELVORA_HELP2MAN help2man REQUIRED)
         set(include)
         set(depends ${target})
         if(EXISTS ${source}.h2m)
