@@ -8,15 +8,20 @@ FUZZ_SECONDS ?= 60
 SOAK_RUNS ?= 200
 SOAK_SEED ?= 1
 BENCH_BUILD_DIR ?= build-bench
+PACKAGE_BUILD_DIR ?= build-package
+# Debian's compiler and linker flags (hardening) for the package, read when it is built.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
-.PHONY: run test deps build build-test fuzz soak bench
+.PHONY: run test deps build build-test fuzz soak bench package package-check package-install-check
 
 deps:
 	@scripts/install-deps.sh
 
+# Only the programs `make run` needs (target kelvora-run-programs in CMakeLists.txt); the test
+# programs are built by `make test`.
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kelvora-run-programs
 
 build-test: deps
 	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKELVORA_SANITIZE=ON
@@ -46,3 +51,23 @@ soak: deps
 	cmake -S . -B $(SOAK_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_SANITIZE=OFF
 	cmake --build $(SOAK_BUILD_DIR) -j $(JOBS) --target kelvora-soak
 	QT_QPA_PLATFORM=offscreen $(SOAK_BUILD_DIR)/soak/kelvora-soak --runs $(SOAK_RUNS) --seed $(SOAK_SEED)
+
+# The Debian package kelvora_<version>_amd64.deb in $(PACKAGE_BUILD_DIR): an optimised tree of its
+# own, installing under /usr; builds only what the package holds (target kelvora-programs).
+package:
+	@scripts/install-deps.sh package
+	cmake -S . -B $(PACKAGE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DKELVORA_SANITIZE=OFF \
+		-DKELVORA_PACKAGING=ON -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+		"-DCMAKE_CXX_FLAGS=$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$$($(DEB_FLAGS) LDFLAGS)"
+	cmake --build $(PACKAGE_BUILD_DIR) -j $(JOBS) --target kelvora-programs
+	cd $(PACKAGE_BUILD_DIR) && cpack -G DEB
+
+# Unpacks the package and checks its files, desktop entry, metainfo and lintian's verdict.
+package-check: package
+	scripts/package-check.sh $(PACKAGE_BUILD_DIR)
+
+# The same, then installs the package with apt, runs the programs from PATH and purges it again
+# (root; leaves the machine as it was when kelvora was not installed before).
+package-install-check: package
+	scripts/package-check.sh --install $(PACKAGE_BUILD_DIR)

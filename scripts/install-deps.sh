@@ -10,9 +10,11 @@ packages=(
     libhttp-parser-dev
     xvfb xauth curl
 )
-# `make fuzz` also needs clang's libFuzzer.
+# `make fuzz` also needs clang's libFuzzer; `make package` the Debian packaging tools.
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
+elif [ "${1:-}" = package ]; then
+    packages+=(dpkg-dev file help2man lintian desktop-file-utils appstream)
 fi
 
 missing=()

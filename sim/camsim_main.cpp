@@ -2,6 +2,7 @@
 
 #include "camera/caminfo.h"
 #include "sim/camerasim.h"
+#include "kelvora/version.h"
 
 #include <sys/stat.h>
 
@@ -60,7 +61,8 @@ const char* kUsage =
     "      --delay KIND=MS       delay before answering; KIND is model, version or upload\n"
     "      --read-rate BYTES     read request bodies at BYTES per second (default: at once)\n"
     "  -q, --quiet               do not print each request\n"
-    "  -h, --help                show this help\n";
+    "  -h, --help                show this help\n"
+    "      --version             show the version\n";
 
 const char* kindName(SimRequestKind k)
 {
@@ -166,6 +168,9 @@ int main(int argc, char** argv)
         };
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "kelvora-camsim " KELVORA_VERSION "\n";
             return 0;
         } else if (arg == "-m" || arg == "--model") {
             model = value();

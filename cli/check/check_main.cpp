@@ -3,6 +3,7 @@
 #include "cli/check/checkreport.h"
 #include "cli/check/foldercheck.h"
 #include "camera/caminfo.h"
+#include "kelvora/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,6 +36,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kelvora-check"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVORA_VERSION));
     previousHandler = qInstallMessageHandler(quietHandler);
 
     QTextStream out(stdout);
@@ -46,6 +48,7 @@ int main(int argc, char** argv)
         "before anyone is at the camera. Without --model every model section of the list file is checked\n"
         "against the model it is prepared for; with --model only the section the tool would choose for it."));
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption modelOption(QStringLiteral("model"),
                                          QStringLiteral("Check the folder for this model only (names below)."),
                                          QStringLiteral("NAME"));
@@ -63,6 +66,10 @@ int main(int argc, char** argv)
     if (parser.isSet(help)) {
         out << parser.helpText() << "\nModel names (CAM_MODELID_ in front is accepted too):\n" << modelList()
             << "\nExit status: 0 no problems, 1 problems found, 2 the folder cannot be read or bad usage.\n";
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return 0;
     }
     const QStringList folders = parser.positionalArguments();
