@@ -141,6 +141,14 @@ FileSection readFileSection(QSettings* settings, const QString& fileName)
     return section;
 }
 
+bool isFolderFileName(const QString& fileName)
+{
+    if (fileName.isEmpty() || fileName.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = fileName.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral(".."));
+}
+
 void readComponentFiles(QSettings* settings, vup_file_info* set)
 {
     if (!settings || !set)

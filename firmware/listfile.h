@@ -65,6 +65,10 @@ struct FileSection {
 // section, so the top level's own "version" and "vupno" are read.
 FileSection readFileSection(QSettings* settings, const QString& fileName);
 
+// True when a list file's name stays inside the folder: not empty, not absolute, and no
+// "/"-separated part of it is "..". A name that fails this is never read or sent.
+bool isFolderFileName(const QString& fileName);
+
 // Reads the nine components into `set`, with the reader inside the accepted model
 // section (as searchModelSection leaves it): each file name from the section, then
 // "version" and "vupno" from the section the file name names. A component without a file
