@@ -80,12 +80,14 @@ CameraReport reportFromPlan(const PlanEntry& entry)
     if (!entry.scan.ok) {
         report.end = FleetEnd::Unreachable;
         report.message = fleetEndMessage(FleetEnd::Unreachable);
+        report.reason = entry.scan.error;
         return report;
     }
     report.model = entry.scan.camera.ModelID;
     if (!entry.plan.valid) {
         report.end = entry.plan.end;
         report.message = entry.plan.message;
+        report.reason = entry.plan.reason;
         return report;
     }
     report.end = FleetEnd::Stopped;
@@ -100,7 +102,7 @@ void noteFileStarted(CameraReport& report, int index)
         report.files[std::size_t(k)].result = FileResult::Sent;
 }
 
-void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, int current, bool cameraHeldFile)
+void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, int current, FileResult currentResult)
 {
     report.end = end;
     report.message = message;
@@ -109,8 +111,8 @@ void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, in
         return;
     }
     noteFileStarted(report, current);
-    if (current >= 0 && current < int(report.files.size()) && (end != FleetEnd::Stopped || cameraHeldFile))
-        report.files[std::size_t(current)].result = FileResult::Failed;
+    if (current >= 0 && current < int(report.files.size()))
+        report.files[std::size_t(current)].result = currentResult;
 }
 
 void noteVerification(CameraReport& report, bool answered, const cam_info& after)
@@ -243,7 +245,9 @@ QString summaryTable(const std::vector<CameraReport>& reports)
         rows << QStringList{r.address, textOr(modelName(r.model), "-"), fleetEndName(r.end),
                             r.verified ? QStringLiteral("yes") : QStringLiteral("no"),
                             r.files.empty() ? QStringLiteral("-") : QStringLiteral("%1/%2").arg(verified).arg(r.files.size()),
-                            r.message};
+                            r.reason.isEmpty() ? r.message
+                            : r.message.isEmpty() ? r.reason
+                                                  : QStringLiteral("%1 (%2)").arg(r.message, r.reason)};
     }
     return formatTable(rows);
 }

@@ -46,6 +46,7 @@ struct CameraReport {
     int model = 0;        // CAM_MODELID_NONE when unknown
     FleetEnd end = FleetEnd::Stopped;
     QString message;      // the window's text for the end
+    QString reason;       // why a camera had no run, for the operator (not in the report file)
     bool verified = false;
     std::vector<ReportedFile> files;  // upload order
 };
@@ -58,9 +59,10 @@ CameraReport reportFromPlan(const PlanEntry& entry);
 // The run has posted file `index` (0-based in upload order): every earlier file is done.
 void noteFileStarted(CameraReport& report, int index);
 // The run ended while on file `current` (0-based; -1 before the first). Completed marks
-// every file sent; any other end marks the files before `current` sent and `current`
-// failed, unless the run stopped before the camera held it.
-void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, int current, bool cameraHeldFile);
+// every file sent; any other end marks the files before `current` sent and `current` as
+// the caller judged it: failed, or for a stopped run sent (it was done with before the
+// stop) or not sent (never posted).
+void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, int current, FileResult currentResult);
 // The camera's answer after the run: each sent file is verified when the camera now
 // reports the folder's version for its component. `verified` holds when the camera
 // answered and every planned file is verified.

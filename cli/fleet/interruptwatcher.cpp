@@ -59,6 +59,11 @@ InterruptWatcher::~InterruptWatcher()
     g_pipe[0] = g_pipe[1] = -1;
 }
 
+int InterruptWatcher::pressesSoFar()
+{
+    return g_count;
+}
+
 void InterruptWatcher::readPresses()
 {
     char bytes[16];

@@ -20,6 +20,9 @@ public:
 
     bool isWatching() const { return m_notifier != nullptr; }
     int presses() const { return m_presses; }
+    // Presses the signal handler has counted, read without the event loop (for a
+    // question on the terminal that must give way to Ctrl-C).
+    static int pressesSoFar();
 
 signals:
     void stopStarting();

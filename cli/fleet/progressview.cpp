@@ -131,8 +131,8 @@ void ProgressView::finish()
 
 void ProgressView::redraw(const QStringList& above)
 {
-    // A line as wide as the screen would wrap on some terminals and push the cursor off
-    // the line it is meant to end on.
+    // A live line as wide as the screen would wrap on some terminals, and the next redraw
+    // would go up one line too few.
     const int width = qMax(2, columns()) - 1;
     const int room = qMax(1, rows() - 2);
     QStringList live;
@@ -149,8 +149,9 @@ void ProgressView::redraw(const QStringList& above)
     QByteArray frame("\r");
     if (!m_drawn.isEmpty())
         frame += "\x1b[" + QByteArray::number(m_drawn.size()) + 'A';
+    // Lines above the live ones are written once and may wrap.
     for (const QString& text : above)
-        frame += text.left(width).toUtf8() + kClearToLineEnd + '\n';
+        frame += text.toUtf8() + kClearToLineEnd + '\n';
     for (const QString& text : std::as_const(live))
         frame += text.toUtf8() + kClearToLineEnd + '\n';
     frame += kClearBelow;

@@ -1,6 +1,7 @@
 #include "cli/fleet/terminalprompt.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -99,7 +100,7 @@ Terminal::~Terminal()
         ::close(m_fd);
 }
 
-bool Terminal::ask(const QString& prompt, bool echo, QString* answer)
+bool Terminal::ask(const QString& prompt, bool echo, QString* answer, const std::function<bool()>& cancelled)
 {
     if (m_fd < 0 || !writeAll(m_fd, prompt.toUtf8()))
         return false;
@@ -111,6 +112,17 @@ bool Terminal::ask(const QString& prompt, bool echo, QString* answer)
             quiet = std::make_unique<EchoOff>(m_fd);
         char c = 0;
         for (;;) {
+            if (cancelled && cancelled()) {
+                line.fill('\0');
+                line.clear();
+                break;
+            }
+            pollfd ready{m_fd, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, 100);
+            if (polled < 0 && errno != EINTR)
+                break;
+            if (polled <= 0)
+                continue;
             const ssize_t n = ::read(m_fd, &c, 1);
             if (n < 0 && errno == EINTR)
                 continue;
@@ -130,13 +142,13 @@ bool Terminal::ask(const QString& prompt, bool echo, QString* answer)
         line.chop(1);
     *answer = QString::fromUtf8(line);
     line.fill('\0');
-    return complete || !answer->isEmpty();
+    return complete || !answer->isEmpty();  // a last line without its line end counts
 }
 
-bool Terminal::confirm(const QString& question)
+bool Terminal::confirm(const QString& question, const std::function<bool()>& cancelled)
 {
     QString answer;
-    if (!ask(question + QStringLiteral(" [y/N] "), true, &answer))
+    if (!ask(question + QStringLiteral(" [y/N] "), true, &answer, cancelled) || (cancelled && cancelled()))
         return false;
     answer = answer.trimmed().toLower();
     return answer == u"y" || answer == u"yes";

@@ -9,6 +9,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+#include <functional>
+
 struct Credentials {
     QString user;
     QString password;
@@ -34,11 +36,12 @@ public:
     // Writes `prompt` and reads one line, without its line end. Without echo, the
     // terminal's echo is off while the line is read and put back afterwards, also when
     // Ctrl-C (or another signal that ends the process) comes meanwhile. False at end of
-    // input or on a read error.
-    bool ask(const QString& prompt, bool echo, QString* answer);
+    // input, on a read error, or once `cancelled` (asked about ten times a second) is true:
+    // with Ctrl-C handled by the program, a question must not outlast it.
+    bool ask(const QString& prompt, bool echo, QString* answer, const std::function<bool()>& cancelled = {});
 
     // "QUESTION [y/N] ": true only for "y" or "yes" (any case).
-    bool confirm(const QString& question);
+    bool confirm(const QString& question, const std::function<bool()>& cancelled = {});
 
 private:
     int m_fd = -1;

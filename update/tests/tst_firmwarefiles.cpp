@@ -1,5 +1,7 @@
 #include "update/firmwarefiles.h"
 
+#include "tests/support/fiforelease.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -29,6 +31,7 @@ private slots:
         QVERIFY(dir.mkdir(QStringLiteral("sub")));
         QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.bin"))).constData(), 0600), 0);
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("fifo.bin")), dir.filePath(QStringLiteral("fifo-link.bin"))));
+        const FifoRelease release(QFile::encodeName(dir.filePath(QStringLiteral("fifo.bin"))));
         FirmwareFiles files;
         QString error;
         QVERIFY(!files.file(dir.filePath(name), &error));

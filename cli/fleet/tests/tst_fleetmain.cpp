@@ -3,6 +3,7 @@
 #include "firmware/listfile.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -152,6 +153,14 @@ private slots:
             ::execve(argv[0], const_cast<char**>(argv), const_cast<char**>(envp));
             ::_exit(127);
         }
+        // A failed check leaves no program waiting at its question.
+        const auto cleanup = qScopeGuard([pid, master] {
+            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            ::close(master);
+        });
         QVERIFY(readUntil(master, "Camera user ID: ").contains("Camera user ID: "));
         QCOMPARE(::write(master, "admin\n", 6), 6);
         QVERIFY(readUntil(master, "Camera password: ").contains("Camera password: "));
@@ -169,14 +178,11 @@ private slots:
             if (ended == 0)
                 QTest::qWait(100);
         }
-        if (ended == 0)
-            ::kill(pid, SIGKILL);
         QCOMPARE(ended, pid);
         if (interrupt)
             QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
         QVERIFY(!rest.contains("pw-9e1f"));
         QVERIFY(::tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO));
-        ::close(master);
     }
 };
 

@@ -50,7 +50,7 @@ private slots:
         QTest::newRow("blank in a name") << QStringList{"cam a"} << none << QStringList{} << "not a host name";
         QTest::newRow("path") << QStringList{"cam?x=1"} << none << QStringList{} << "not a host name";
         QTest::newRow("nested file") << QStringList{"@hosts"} << QByteArray("cam-a\n@other\n") << QStringList{}
-                                     << "hosts:2: bad target \"@other\"";
+                                     << "hosts:2: bad target \"@other\": a target file cannot name another";
         QTest::newRow("bad line named") << QStringList{"@hosts"} << QByteArray("cam-a\n\ncam:x\n") << QStringList{}
                                         << "hosts:3: bad target \"cam:x\"";
         QTest::newRow("missing file") << QStringList{"@missing"} << none << QStringList{} << "cannot read target file";
