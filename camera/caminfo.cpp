@@ -65,6 +65,13 @@ QString modelDisplayName(int id)
     return QString::fromLatin1(kModelNames[static_cast<size_t>(id)].display);
 }
 
+QString checkModelName(int id)
+{
+    static const QString prefix = QStringLiteral("CAM_MODELID_");
+    const QString name = modelIdName(id);
+    return name.startsWith(prefix) ? name.mid(prefix.size()) : name;
+}
+
 int modelIdFromName(const QString& name)
 {
     const QString full = name.startsWith(QLatin1String("CAM_MODELID_")) ? name : QLatin1String("CAM_MODELID_") + name;

@@ -56,6 +56,10 @@ void resetCamInfo(cam_info& info);
 QString modelIdName(int id);
 // Name shown in the window: "QV-TK20S" for both TK20 S generations, "----" for none.
 QString modelDisplayName(int id);
+// "QV_OLD_TK20_S": the identifier's name without its "CAM_MODELID_" prefix, exact where
+// display names are not, and accepted back by modelIdFromName. The command-line
+// programs name models this way.
+QString checkModelName(int id);
 // Identifier for a name as written by modelIdName (also accepts it without the
 // "CAM_MODELID_" prefix, e.g. "QV_TK300"); CAM_MODELID_NONE when unknown.
 int modelIdFromName(const QString& name);

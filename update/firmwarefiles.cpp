@@ -67,33 +67,32 @@ bool readWholeFile(QIODevice& file, QByteArray* content)
 
 std::shared_ptr<const QByteArray> FirmwareFiles::file(const QString& path, QString* error)
 {
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return std::shared_ptr<const QByteArray>();
+    };
     const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    if (canonical.isEmpty())
+        return fail(QStringLiteral("does not exist"));
+    if (const auto held = m_files.constFind(canonical); held != m_files.constEnd())
+        return held.value();
     // A FIFO, a device or a folder would block the read or never end it.
-    if (!info.isFile()) {
-        if (error)
-            *error = info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file");
-        return nullptr;
-    }
-    const QString key = info.canonicalFilePath();
-    if (std::shared_ptr<const QByteArray> held = m_files.value(key).lock())
-        return held;
-    QFile file(path);
+    if (!info.isFile())
+        return fail(QStringLiteral("is not a regular file"));
+    QFile file(canonical);
     auto content = std::make_shared<QByteArray>();
-    if (!file.open(QIODevice::ReadOnly) || !readWholeFile(file, content.get())) {
-        if (error)
-            *error = file.errorString();
-        return nullptr;
-    }
-    m_files.insert(key, content);
+    if (!file.open(QIODevice::ReadOnly) || !readWholeFile(file, content.get()))
+        return fail(file.errorString());
+    m_files.insert(canonical, content);
     return content;
 }
 
-void FirmwareFiles::release()
+qint64 FirmwareFiles::totalBytes() const
 {
-    for (auto it = m_files.begin(); it != m_files.end();) {
-        if (it->expired())
-            it = m_files.erase(it);
-        else
-            ++it;
-    }
+    qint64 total = 0;
+    for (const auto& bytes : m_files)
+        total += bytes->size();
+    return total;
 }

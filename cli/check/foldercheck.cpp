@@ -288,13 +288,6 @@ QString problemKindName(ProblemKind kind)
     return {};
 }
 
-QString checkModelName(int model)
-{
-    static const QString prefix = QStringLiteral("CAM_MODELID_");
-    const QString name = modelIdName(model);
-    return name.startsWith(prefix) ? name.mid(prefix.size()) : name;
-}
-
 int FolderCheck::exitCode() const
 {
     if (!readable)

@@ -6,6 +6,7 @@
 // reading, compatibility table, upload forms and type codes), so that what passes here is
 // what the tool will accept. Widget-free; the caller decides how to show the result.
 
+#include "camera/caminfo.h" // checkModelName
 #include "firmware/records.h"
 
 #include <QString>
@@ -35,10 +36,6 @@ enum class ProblemKind {
 
 // "list-file", "cam-cpu", "vupno-zero", ...: the kind as scripts see it.
 QString problemKindName(ProblemKind kind);
-
-// "QV_OLD_TK20_S": a model identifier's name without its "CAM_MODELID_" prefix, exact
-// where display names are not, and accepted back by modelIdFromName.
-QString checkModelName(int model);
 
 struct CheckProblem {
     QString section;     // model section; empty for the list file as a whole

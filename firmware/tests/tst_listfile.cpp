@@ -160,6 +160,28 @@ private slots:
         QCOMPARE(log.lines().size(), 18);
         QCOMPARE(log.lines().mid(14, 2), QStringList({"■DEBUG■mw_VupFileInfo.cam_eeprom.Vupno", QString::number(set.cam_eeprom.Vupno)}));
     }
+
+    void folderFileName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("plain") << "main.bin" << true;
+        QTest::newRow("sub-folder") << "sub/main.bin" << true;
+        QTest::newRow("dots in a name") << "..main.bin" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("absolute") << "/etc/passwd" << false;
+        QTest::newRow("parent") << "../main.bin" << false;
+        QTest::newRow("parent inside") << "sub/../../main.bin" << false;
+        QTest::newRow("parent last") << "sub/.." << false;
+        QTest::newRow("parent, backslashes") << "..\\main.bin" << false;
+    }
+
+    void folderFileName()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, inside);
+        QCOMPARE(isFolderFileName(name), inside);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestListFile)

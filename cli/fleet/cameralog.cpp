@@ -1,0 +1,48 @@
+#include "cli/fleet/cameralog.h"
+
+#include "common/debuglog.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+QString cameraLogFileName(const QString& address)
+{
+    QString name = address;
+    for (QChar& c : name) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'.' && c != u'-')
+            c = u'_';
+    }
+    return name + QStringLiteral(".log");
+}
+
+bool CameraLog::open(const QString& dir, const QString& address, QString* error)
+{
+    m_file.setFileName(QDir(dir).filePath(cameraLogFileName(address)));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void CameraLog::addSecret(const QString& secret)
+{
+    if (!secret.isEmpty() && !m_secrets.contains(secret)) {
+        m_secrets << secret;
+        // The longest first, so that no part of a longer secret is left beside a mask.
+        std::sort(m_secrets.begin(), m_secrets.end(),
+                  [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    }
+}
+
+void CameraLog::write(const QString& line)
+{
+    if (!m_file.isOpen())
+        return;
+    QString text = line;
+    for (const QString& secret : std::as_const(m_secrets))
+        text.replace(secret, QLatin1String(kelvora::kSecretMask));
+    m_file.write(text.toUtf8() + '\n');
+    m_file.flush();
+}

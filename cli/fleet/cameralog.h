@@ -1,0 +1,29 @@
+#ifndef KELVORA_FLEET_CAMERALOG_H
+#define KELVORA_FLEET_CAMERALOG_H
+
+// One camera's debug log in a file of its own (--log-dir). Every line is written as the
+// run gives it, except that the secrets it is told about never reach the file.
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+// "192.0.2.5_8080.log": the address with every character but letters, digits, "." and
+// "-" made "_".
+QString cameraLogFileName(const QString& address);
+
+class CameraLog
+{
+public:
+    // Opens (truncates) the camera's file in `dir`. False with *error set otherwise.
+    bool open(const QString& dir, const QString& address, QString* error);
+    // Text that is replaced by the debug log's mask wherever it appears (empty is ignored).
+    void addSecret(const QString& secret);
+    void write(const QString& line);
+
+private:
+    QFile m_file;
+    QStringList m_secrets;
+};
+
+#endif

@@ -1,0 +1,451 @@
+// The commands carried out against the cameras: FleetDriver runs the camera inquiry and
+// the update run for each camera, runFleetCommand puts the steps and the output together.
+// Built in place of fleetcommand_pending.cpp once camera/camerainquiry.h and
+// update/updaterun.h exist.
+#include "cli/fleet/fleetdriver.h"
+
+#include "cli/fleet/cameralog.h"
+#include "cli/fleet/fleetcommand.h"
+#include "cli/fleet/interruptwatcher.h"
+
+#include "camera/camerainquiry.h"
+#include "launch/credentials.h"
+#include "update/updaterun.h"
+
+#include <QEventLoop>
+#include <QTextStream>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+struct FleetDriver::Work {
+    CameraInquiry* inquiry = nullptr;  // the inquiry under way (first or after the run)
+    UpdateRun* run = nullptr;
+    std::unique_ptr<CameraLog> log;
+    CameraStatus status;
+    int current = -1;    // 0-based position of the file the run is on
+    bool posted = false; // the current file has gone out (bytes sent, or the wait begun)
+    bool heldAtStop = false;  // the camera held a file when everything was stopped
+    bool runEnded = false;
+    bool ended = false;  // the camera is done with, in this stage
+};
+
+FleetDriver::FleetDriver(QObject* parent)
+    : QObject(parent)
+{
+}
+
+FleetDriver::~FleetDriver()
+{
+    m_scheduler.reset();
+    for (const auto& w : m_work) {
+        if (w->inquiry)
+            w->inquiry->disconnect(this);
+        if (w->run)
+            w->run->disconnect(this);
+    }
+}
+
+// ---- inquiries ----
+
+void FleetDriver::inquire(const QStringList& addresses, int parallel)
+{
+    const int count = int(addresses.size());
+    m_scans.assign(std::size_t(count), ScanResult());
+    m_work.clear();
+    for (int i = 0; i < count; ++i) {
+        m_scans[std::size_t(i)].address = addresses[i];
+        m_work.push_back(std::make_unique<Work>());
+    }
+    m_answered = 0;
+    m_inquiring = true;
+    m_scheduler = std::make_unique<FleetScheduler>(
+        count, parallel, [this](int i) { startInquiry(i); },
+        [this] {
+            for (int i : m_scheduler->notStarted())
+                m_scans[std::size_t(i)].error = QStringLiteral("stopped");
+            m_inquiring = false;
+            emit inquiriesDone();
+        });
+    if (m_stopStarting)
+        m_scheduler->stopStarting();
+    else
+        m_scheduler->run();
+}
+
+bool FleetDriver::inquiriesFinished() const
+{
+    return !m_inquiring;
+}
+
+void FleetDriver::startInquiry(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    w.inquiry = new CameraInquiry(this);
+    connect(w.inquiry, &CameraInquiry::done, this, [this, index] { inquiryEnded(index); });
+    w.inquiry->start(m_scans[std::size_t(index)].address);
+}
+
+void FleetDriver::inquiryEnded(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    if (!w.inquiry)
+        return;
+    ScanResult& scan = m_scans[std::size_t(index)];
+    scan.ok = w.inquiry->ok();
+    scan.camera = w.inquiry->camera();
+    scan.error = scan.ok ? QString() : w.inquiry->errorText();
+    w.inquiry->disconnect(this);
+    w.inquiry->deleteLater();
+    w.inquiry = nullptr;
+    emit inquiryAnswered(++m_answered, int(m_scans.size()));
+    m_scheduler->done(index);
+}
+
+// ---- update runs ----
+
+void FleetDriver::update(const std::vector<PlanEntry>& entries, int parallel, const QString& credential,
+                         const QStringList& secrets, const QString& logDir)
+{
+    m_entries = entries;
+    m_credential = credential;
+    m_secrets = secrets;
+    m_logDir = logDir;
+    m_reports.clear();
+    m_work.clear();
+    m_runIndex.clear();
+    m_position.assign(entries.size(), -1);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        m_reports.push_back(reportFromPlan(entries[i]));
+        auto w = std::make_unique<Work>();
+        w->status.address = entries[i].scan.address;
+        w->status.fileCount = int(entries[i].plan.files.size());
+        m_work.push_back(std::move(w));
+        if (entries[i].scan.ok && entries[i].plan.valid) {
+            m_position[i] = int(m_runIndex.size());
+            m_runIndex.push_back(int(i));
+        }
+    }
+    // Cameras without a run are done with already.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (m_position[i] < 0) {
+            Work& w = *m_work[i];
+            w.ended = true;
+            w.status.phase = CameraStatus::Phase::Ended;
+            w.status.end = m_reports[i].end;
+            w.status.message = entries[i].scan.ok ? m_reports[i].message : entries[i].scan.error;
+            publish(int(i));
+        }
+    }
+    m_updating = true;
+    m_scheduler = std::make_unique<FleetScheduler>(
+        int(m_runIndex.size()), parallel, [this](int position) { startRun(m_runIndex[std::size_t(position)]); },
+        [this] {
+            // Never started: "stopped", nothing sent.
+            for (int position : m_scheduler->notStarted())
+                cameraEnded(m_runIndex[std::size_t(position)]);
+            m_updating = false;
+            emit updatesDone();
+        });
+    if (m_stopStarting)
+        m_scheduler->stopStarting();
+    else
+        m_scheduler->run();
+}
+
+bool FleetDriver::updatesFinished() const
+{
+    return !m_updating;
+}
+
+void FleetDriver::startRun(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    const QString& address = m_entries[std::size_t(index)].scan.address;
+    auto* run = new UpdateRun(this);
+    w.run = run;
+
+    if (!m_logDir.isEmpty()) {
+        auto log = std::make_unique<CameraLog>();
+        QString error;
+        if (log->open(m_logDir, address, &error)) {
+            for (const QString& secret : std::as_const(m_secrets))
+                log->addSecret(secret);
+            CameraLog* sink = log.get();
+            w.log = std::move(log);
+            run->setLogSink([sink](const QString& line) { sink->write(line); });
+        }
+    }
+    run->setFirmwareFiles(&m_files);
+
+    connect(run, &UpdateRun::fileStarted, this, [this, index](int file, int count, const QString& fileName) {
+        Work& w = *m_work[std::size_t(index)];
+        w.current = file;
+        w.posted = false;
+        noteFileStarted(m_reports[std::size_t(index)], file);
+        w.status.phase = CameraStatus::Phase::Uploading;
+        w.status.fileNumber = file + 1;
+        w.status.fileCount = count;
+        w.status.fileName = fileName;
+        w.status.percent = 0;
+        publish(index);
+    });
+    connect(run, &UpdateRun::uploadProgress, this, [this, index](qint64 sent, qint64 total) {
+        Work& w = *m_work[std::size_t(index)];
+        w.posted = w.posted || sent > 0;
+        w.status.phase = CameraStatus::Phase::Uploading;
+        w.status.percent = total > 0 ? int(qBound(qint64(0), sent * 100 / total, qint64(100))) : -1;
+        publish(index);
+    });
+    connect(run, &UpdateRun::resetWaitProgress, this, [this, index](int percent) {
+        Work& w = *m_work[std::size_t(index)];
+        w.posted = true;
+        w.status.phase = CameraStatus::Phase::Restarting;
+        w.status.percent = qBound(0, percent, 100);
+        publish(index);
+    });
+    connect(run, &UpdateRun::versionCheckStarted, this, [this, index] {
+        Work& w = *m_work[std::size_t(index)];
+        w.posted = true;
+        w.status.phase = CameraStatus::Phase::CheckingNetwork;
+        w.status.percent = -1;
+        publish(index);
+    });
+    connect(run, &UpdateRun::ended, this,
+            [this, index](RunEnd end, const QString& message) { runEnded(index, fleetEndOfRun(end), message); });
+
+    vup_file_info set = m_entries[std::size_t(index)].plan.set;
+    set.CamIPAddress = address;
+    set.Base64 = m_credential;
+    if (run->start(set) != 0)
+        runEnded(index, FleetEnd::NothingToSend, fleetEndMessage(FleetEnd::NothingToSend));
+}
+
+void FleetDriver::runEnded(int index, FleetEnd end, const QString& message)
+{
+    Work& w = *m_work[std::size_t(index)];
+    if (w.runEnded || !w.run)
+        return;
+    w.runEnded = true;
+    CameraReport& report = m_reports[std::size_t(index)];
+    // A stopped run's last file: cut short if the camera held it, else done with if it
+    // went out (the check afterwards tells), else never sent. Any other end fails it.
+    FileResult current = FileResult::Failed;
+    if (end == FleetEnd::Stopped && !w.heldAtStop && !w.run->cameraHoldsFile())
+        current = w.posted ? FileResult::Sent : FileResult::NotSent;
+    noteRunEnded(report, end, message, w.current, current);
+    w.run->disconnect(this);
+    w.run->deleteLater();
+    w.run = nullptr;
+
+    bool anySent = false;
+    for (const ReportedFile& f : report.files)
+        anySent = anySent || f.result == FileResult::Sent;
+    if (anySent && !m_stopNow)
+        startVerification(index);
+    else
+        cameraEnded(index);
+}
+
+void FleetDriver::startVerification(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    w.status.phase = CameraStatus::Phase::Verifying;
+    w.status.percent = -1;
+    publish(index);
+    w.inquiry = new CameraInquiry(this);
+    connect(w.inquiry, &CameraInquiry::done, this, [this, index] { verificationEnded(index); });
+    w.inquiry->start(m_entries[std::size_t(index)].scan.address);
+}
+
+void FleetDriver::verificationEnded(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    if (!w.inquiry)
+        return;
+    noteVerification(m_reports[std::size_t(index)], w.inquiry->ok(), w.inquiry->camera());
+    w.inquiry->disconnect(this);
+    w.inquiry->deleteLater();
+    w.inquiry = nullptr;
+    cameraEnded(index);
+}
+
+void FleetDriver::cameraEnded(int index)
+{
+    Work& w = *m_work[std::size_t(index)];
+    if (w.ended)
+        return;
+    w.ended = true;
+    const CameraReport& report = m_reports[std::size_t(index)];
+    w.status.phase = CameraStatus::Phase::Ended;
+    w.status.end = report.end;
+    w.status.message = report.message;
+    w.status.verified = report.verified;
+    publish(index);
+    w.log.reset();
+    m_scheduler->done(m_position[std::size_t(index)]);
+}
+
+void FleetDriver::publish(int index)
+{
+    emit statusChanged(m_work[std::size_t(index)]->status);
+}
+
+// ---- Ctrl-C ----
+
+void FleetDriver::stopStarting()
+{
+    if (m_stopStarting)
+        return;
+    m_stopStarting = true;
+    if (m_scheduler)
+        m_scheduler->stopStarting();
+    for (const auto& w : m_work) {
+        if (w->run)
+            w->run->stopPosting();
+    }
+}
+
+void FleetDriver::stopNow()
+{
+    stopStarting();
+    if (m_stopNow)
+        return;
+    m_stopNow = true;
+    for (int i = 0; i < int(m_work.size()); ++i) {
+        Work& w = *m_work[std::size_t(i)];
+        if (w.run) {
+            w.heldAtStop = w.run->cameraHoldsFile();
+            w.run->stopNow();
+            // Whatever the run does after this, the camera is "stopped" now.
+            runEnded(i, FleetEnd::Stopped, QString());
+        } else if (w.inquiry) {
+            w.inquiry->disconnect(this);
+            w.inquiry->deleteLater();
+            w.inquiry = nullptr;
+            if (m_inquiring) {
+                m_scans[std::size_t(i)].error = QStringLiteral("stopped");
+                m_scheduler->done(i);
+            } else {
+                noteVerification(m_reports[std::size_t(i)], false, cam_info());
+                cameraEnded(i);
+            }
+        }
+    }
+}
+
+// ---- the commands ----
+
+namespace {
+
+bool allOk(const std::vector<ScanResult>& scans)
+{
+    return std::all_of(scans.begin(), scans.end(), [](const ScanResult& s) { return s.ok; });
+}
+
+} // namespace
+
+int runFleetCommand(const FleetCommand& command, FirmwareFolder* folder, InterruptWatcher* interrupts)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    FleetDriver driver;
+    QEventLoop loop;
+    // Notes for the operator: on the standard error, or above the live lines once they show.
+    std::function<void(const QString&)> notice = [&err](const QString& text) {
+        err << '\n' << text << '\n';
+        err.flush();
+    };
+    QObject::connect(interrupts, &InterruptWatcher::stopStarting, &driver, [&] {
+        driver.stopStarting();
+        notice(QStringLiteral("kelvora-fleet: stopping: no camera starts and no file is sent any more; cameras that "
+                              "hold a file are followed to their end. Ctrl-C again stops at once."));
+    });
+    QObject::connect(interrupts, &InterruptWatcher::stopNow, &driver, &FleetDriver::stopNow);
+
+    // Every camera asked, a count on the terminal meanwhile.
+    const bool countOnTerminal = ::isatty(STDERR_FILENO) == 1;
+    QObject::connect(&driver, &FleetDriver::inquiryAnswered, &driver, [&](int answered, int total) {
+        if (countOnTerminal) {
+            err << "\r\x1b[Kasked " << answered << " of " << total << " cameras";
+            err.flush();
+        }
+    });
+    QObject::connect(&driver, &FleetDriver::inquiriesDone, &loop, &QEventLoop::quit);
+    driver.inquire(command.addresses, command.inquiries);
+    if (!driver.inquiriesFinished())
+        loop.exec();
+    if (countOnTerminal) {
+        err << "\r\x1b[K";
+        err.flush();
+    }
+    const std::vector<ScanResult>& scans = driver.scans();
+
+    if (command.kind == FleetCommandKind::Scan) {
+        out << (command.json ? QString::fromUtf8(scanJson(scans)) : scanTable(scans));
+        return allOk(scans) ? 0 : 1;
+    }
+
+    std::vector<PlanEntry> entries;
+    for (const ScanResult& scan : scans) {
+        PlanEntry entry;
+        entry.scan = scan;
+        if (scan.ok)
+            entry.plan = planCamera(*folder, scan.camera, command.choice);
+        entries.push_back(entry);
+    }
+    const auto planned = std::count_if(entries.begin(), entries.end(),
+                                       [](const PlanEntry& e) { return e.scan.ok && e.plan.valid; });
+    if (command.kind == FleetCommandKind::Plan) {
+        out << (command.json ? QString::fromUtf8(planJson(entries)) : planTable(entries));
+        return planned == qsizetype(entries.size()) ? 0 : 1;
+    }
+
+    out << planTable(entries) << '\n';
+    out.flush();
+    bool go = !driver.stopping();
+    if (go && planned > 0 && !command.yes) {
+        Terminal terminal;
+        if (terminal.isOpen()) {
+            go = terminal.confirm(QStringLiteral("Update %1 camera%2?").arg(planned).arg(planned == 1 ? QString() : QStringLiteral("s")),
+                                  [] { return InterruptWatcher::pressesSoFar() > 0; });
+        }
+    }
+    if (!go) {
+        out << "Nothing sent.\n";
+        driver.stopStarting();
+    }
+
+    const QString credential = basicCredential(command.credentials.user, command.credentials.password);
+    ProgressView view = ProgressView::forDescriptor(STDOUT_FILENO);
+    int width = 0;
+    for (const QString& address : command.addresses)
+        width = qMax(width, int(address.size()));
+    view.setAddressWidth(width);
+    QObject::connect(&driver, &FleetDriver::statusChanged, &driver, [&](const CameraStatus& s) { view.update(s); });
+    if (view.terminal())
+        notice = [&view](const QString& text) { view.print(text); };
+    QObject::connect(&driver, &FleetDriver::updatesDone, &loop, &QEventLoop::quit);
+    driver.update(entries, command.runs, credential,
+                  {command.credentials.user, command.credentials.password, credential}, command.logDir);
+    if (!driver.updatesFinished())
+        loop.exec();
+    view.finish();
+    notice = [&err](const QString& text) { err << text << '\n'; };
+
+    const std::vector<CameraReport>& reports = driver.reports();
+    out << '\n' << summaryTable(reports);
+    out.flush();
+    bool reported = true;
+    if (!command.reportPath.isEmpty()) {
+        QString error;
+        reported = writeReport(command.reportPath, reports, &error);
+        if (!reported)
+            err << "kelvora-fleet: cannot write the report \"" << command.reportPath << "\": " << error << '\n';
+    }
+    const bool allWell = std::all_of(reports.begin(), reports.end(), reportWell);
+    return allWell && reported ? 0 : 1;
+}

@@ -1,0 +1,269 @@
+#include "cli/fleet/fleetplan.h"
+
+#include "firmware/listfile.h"
+#include "launch/compat.h"
+#include "launch/componentversions.h"
+#include "update/runstate.h"
+#include "update/uploadplan.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <array>
+
+namespace {
+
+struct EndRow {
+    FleetEnd end;
+    const char* name;
+};
+
+constexpr std::array<EndRow, 12> kEndNames{{
+    {FleetEnd::Completed, "completed"},
+    {FleetEnd::Unreachable, "unreachable"},
+    {FleetEnd::NoSection, "no-section"},
+    {FleetEnd::VersionsRefused, "versions-refused"},
+    {FleetEnd::NothingToSend, "nothing-to-send"},
+    {FleetEnd::UploadFailed, "upload-failed"},
+    {FleetEnd::UploadRefused, "upload-refused"},
+    {FleetEnd::NoUploadReply, "no-upload-reply"},
+    {FleetEnd::CameraNotBack, "camera-not-back"},
+    {FleetEnd::VersionCheckFailed, "version-check-failed"},
+    {FleetEnd::FileUnreadable, "file-unreadable"},
+    {FleetEnd::Stopped, "stopped"},
+}};
+
+struct RunRow {
+    RunEnd run;
+    FleetEnd end;
+};
+
+// The first row of each fleet end gives its window text.
+constexpr std::array<RunRow, 9> kRunEnds{{
+    {RunEnd::Completed, FleetEnd::Completed},
+    {RunEnd::NotStarted, FleetEnd::NothingToSend},
+    {RunEnd::UploadFailed, FleetEnd::UploadFailed},
+    {RunEnd::UploadRefused, FleetEnd::UploadRefused},
+    {RunEnd::NoUploadForm, FleetEnd::UploadRefused},
+    {RunEnd::FileUnreadable, FleetEnd::FileUnreadable},
+    {RunEnd::NoUploadReply, FleetEnd::NoUploadReply},
+    {RunEnd::CameraNotBack, FleetEnd::CameraNotBack},
+    {RunEnd::VersionCheckFailed, FleetEnd::VersionCheckFailed},
+}};
+
+QString keyOf(int component)
+{
+    return QLatin1String(kComponents[std::size_t(component)].key);
+}
+
+QString runMessage(RunEnd end)
+{
+    for (const RunEndStep& step : runEndSteps(end)) {
+        if (step.kind == RunEndStep::Message)
+            return QString::fromUtf8(step.text);
+    }
+    return {};
+}
+
+void refuse(CameraPlan& plan, FleetEnd end, const QString& reason)
+{
+    plan.valid = false;
+    plan.end = end;
+    plan.message = fleetEndMessage(end);
+    plan.reason = reason;
+}
+
+QString noSectionReason(int modelId)
+{
+    if (!isValidModelId(modelId))
+        return QStringLiteral("the camera's model is unknown");
+    QStringList wanted;
+    for (const QString& section : modelSections(modelId).candidates)
+        wanted << QLatin1Char('[') + section + QLatin1Char(']');
+    return QStringLiteral("the list file has no usable section for %1 (looked for %2)")
+        .arg(checkModelName(modelId), wanted.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+QString fleetEndName(FleetEnd end)
+{
+    for (const EndRow& row : kEndNames) {
+        if (row.end == end)
+            return QLatin1String(row.name);
+    }
+    return {};
+}
+
+FleetEnd fleetEndOfRun(RunEnd end)
+{
+    for (const RunRow& row : kRunEnds) {
+        if (row.run == end)
+            return row.end;
+    }
+    return FleetEnd::Stopped;
+}
+
+QString fleetEndMessage(FleetEnd end)
+{
+    if (end == FleetEnd::NoSection)
+        return QStringLiteral("File is NOT exist!");
+    if (end == FleetEnd::VersionsRefused)
+        return QStringLiteral("MW_OpenPasswordDialog CamFileNone.");
+    for (const RunRow& row : kRunEnds) {
+        if (row.end == end)
+            return runMessage(row.run);
+    }
+    return {};
+}
+
+int componentIndexOfKey(const QString& key)
+{
+    for (int i = 0; i < kComponentCount; ++i) {
+        if (key == keyOf(i))
+            return i;
+    }
+    return -1;
+}
+
+bool parseOnlyKeys(const QStringList& values, QSet<int>* components, QString* error)
+{
+    for (const QString& value : values) {
+        for (const QString& key : value.split(QLatin1Char(','))) {
+            const int component = componentIndexOfKey(key.trimmed());
+            if (component < 0) {
+                QStringList known;
+                for (int i = 0; i < kComponentCount; ++i)
+                    known << keyOf(i);
+                *error = QStringLiteral("unknown component \"%1\" in --only; the keys are %2")
+                             .arg(key.trimmed(), known.join(QStringLiteral(", ")));
+                return false;
+            }
+            components->insert(component);
+        }
+    }
+    return true;
+}
+
+FirmwareFolder::FirmwareFolder() = default;
+FirmwareFolder::~FirmwareFolder() = default;
+
+bool FirmwareFolder::open(const QString& dirPath, QString* error)
+{
+    m_models.clear();
+    m_settings.reset();
+    const QFileInfo dir(dirPath);
+    const QFileInfo list(listFilePath(dirPath));
+    if (dirPath.isEmpty())
+        *error = QStringLiteral("no folder given");
+    else if (!dir.exists())
+        *error = QStringLiteral("does not exist");
+    else if (!dir.isDir())
+        *error = QStringLiteral("is not a folder");
+    else if (!dir.isReadable() || !dir.isExecutable())
+        *error = QStringLiteral("cannot be read");
+    else if (!list.exists())
+        *error = QStringLiteral("has no %1").arg(QLatin1String(kListFileName));
+    // QSettings would wait forever on a FIFO: only a regular file is read.
+    else if (!list.isFile())
+        *error = QStringLiteral("%1 is not a regular file").arg(QLatin1String(kListFileName));
+    else if (!list.isReadable())
+        *error = QStringLiteral("%1 cannot be read").arg(QLatin1String(kListFileName));
+    else
+        error->clear();
+    if (!error->isEmpty())
+        return false;
+    m_path = QDir::cleanPath(dir.absoluteFilePath());
+    m_settings = std::make_unique<QSettings>(listFilePath(m_path), QSettings::IniFormat);
+    return true;
+}
+
+const ModelFiles& FirmwareFolder::model(int modelId)
+{
+    const auto held = m_models.constFind(modelId);
+    if (held != m_models.constEnd())
+        return held.value();
+    ModelFiles files;
+    files.set.DirPath = m_path;
+    QString section;
+    if (m_settings && searchModelSection(m_settings.get(), modelId, &section) == 0) {
+        files.accepted = true;
+        files.section = section;
+        files.set.Model = modelId;
+        readComponentFiles(m_settings.get(), &files.set);
+    }
+    return m_models.insert(modelId, files).value();
+}
+
+CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const PlanChoice& choice)
+{
+    CameraPlan plan;
+    const ModelFiles& model = folder.model(camera.ModelID);
+    if (!model.accepted) {
+        refuse(plan, FleetEnd::NoSection, noSectionReason(camera.ModelID));
+        return plan;
+    }
+    plan.section = model.section;
+    plan.set = model.set;
+
+    // Execute's check covers every component of the section, ticked or not.
+    if (checkFileVersions(camera.ModelID, plan.set, &plan.refusedComponent) != 0) {
+        const int c = plan.refusedComponent;
+        refuse(plan, FleetEnd::VersionsRefused,
+               c < 0 ? QStringLiteral("the model is refused")
+                     : QStringLiteral("%1 version \"%2\" is not allowed for %3 (%4)")
+                           .arg(keyOf(c), (plan.set.*kComponents[std::size_t(c)].field).Version,
+                                checkModelName(camera.ModelID), allowedVersionsText(camera.ModelID, c)));
+        return plan;
+    }
+    plan.versionsAccepted = true;
+
+    // The ticks: a component with a file, asked for, and (unless all are asked for) whose
+    // versions are both known and differ.
+    vup_file_info tagged = plan.set;
+    int ticked = 0;
+    for (int i = 0; i < kComponentCount; ++i) {
+        file_info& f = plan.set.*kComponents[std::size_t(i)].field;
+        const QString& running = cameraVersion(camera, i);
+        const bool send = !f.FileName.isEmpty() && (choice.only.isEmpty() || choice.only.contains(i))
+            && (choice.all || (!running.isEmpty() && !f.Version.isEmpty() && running != f.Version));
+        f.Select = send ? RMOCAM_TRUE : RMOCAM_FALSE;
+        ticked += send ? 1 : 0;
+        // The run's own plan functions order the ticks; each name is swapped for its
+        // component's index, which they carry through, to read the order back.
+        file_info& t = tagged.*kComponents[std::size_t(i)].field;
+        t.Select = f.Select;
+        t.FileName = QString::number(i);
+    }
+
+    sort_fileinfo order;
+    if (gatherUploadPlan(tagged, order) != 0) {
+        QString reason = choice.all ? QStringLiteral("no component asked for has a file")
+                                    : QStringLiteral("no component asked for differs from the camera's version");
+        for (int i = 0; ticked > 0 && i < kComponentCount; ++i) {
+            const file_info& f = plan.set.*kComponents[std::size_t(i)].field;
+            if (f.Select == RMOCAM_TRUE && f.Vupno == 0) {
+                reason = QStringLiteral("%1 (%2) has no upload order number (vupno)").arg(keyOf(i), f.FileName);
+                break;
+            }
+        }
+        refuse(plan, FleetEnd::NothingToSend, reason);
+        return plan;
+    }
+    sortUploadPlan(order);
+
+    for (int k = 0; k < order.MaxFileNum; ++k) {
+        const int i = order.files[std::size_t(k)].FileName.toInt();
+        const file_info& f = plan.set.*kComponents[std::size_t(i)].field;
+        if (!isFolderFileName(f.FileName)) {
+            plan.files.clear();
+            refuse(plan, FleetEnd::FileUnreadable,
+                   QStringLiteral("%1 names \"%2\", which is not inside the folder").arg(keyOf(i), f.FileName));
+            return plan;
+        }
+        plan.files.push_back({i, f.FileName, f.Version, f.Vupno, cameraVersion(camera, i)});
+    }
+    plan.valid = true;
+    return plan;
+}

@@ -1,0 +1,121 @@
+#ifndef KELVORA_FLEET_FLEETPLAN_H
+#define KELVORA_FLEET_FLEETPLAN_H
+
+// What the window would do for one camera with a firmware folder: the model section it
+// accepts, the compatibility verdict of Execute, the components to send and their upload
+// order, decided by the window's own functions. The folder's list file is read once and
+// each model's reading is kept for every camera of that model. Widget-free; sends nothing.
+
+#include "camera/caminfo.h"
+#include "firmware/records.h"
+#include "update/sequencer.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QSettings;
+
+// How a camera's run ended, or why it never started. Names as scripts see them.
+enum class FleetEnd {
+    Completed,
+    Unreachable,
+    NoSection,
+    VersionsRefused,
+    NothingToSend,
+    UploadFailed,
+    UploadRefused,
+    NoUploadReply,
+    CameraNotBack,
+    VersionCheckFailed,
+    FileUnreadable,
+    Stopped,
+};
+
+// "completed", "no-section", ...
+QString fleetEndName(FleetEnd end);
+
+// The end of a camera's update run as the fleet names it (both upload refusals are
+// "upload-refused"; a run that could not start had nothing to send). A value this table
+// does not know, such as a run stopped from outside, is "stopped".
+FleetEnd fleetEndOfRun(RunEnd end);
+
+// What the window shows for an end: "File is NOT exist!" (no section),
+// "MW_OpenPasswordDialog CamFileNone." (versions refused), and for the ends of a run the
+// run's own message ("Start Err" when there is nothing to send, "VerUp Err", "UpdateNG",
+// ...). Empty for an unreachable camera (the window stays silent) and a stopped one.
+QString fleetEndMessage(FleetEnd end);
+
+// The index in kComponents of a list-file key ("cam_cpu", ..., "eeprom_cam"); -1 if none.
+int componentIndexOfKey(const QString& key);
+
+// Which components are sent.
+struct PlanChoice {
+    bool all = false;  // every component with a file; otherwise only those whose versions differ
+    QSet<int> only;    // component indices; empty: no restriction
+};
+
+// Parses "--only" values ("cam_cpu,eeprom_cam", repeated options joined). Returns false
+// with *error naming the first unknown key.
+bool parseOnlyKeys(const QStringList& values, QSet<int>* components, QString* error);
+
+// One model's reading of the folder: the section the window accepts and its nine files.
+struct ModelFiles {
+    bool accepted = false;
+    QString section;
+    vup_file_info set;  // DirPath, Model and the components' FileName, Version, Vupno
+};
+
+class FirmwareFolder
+{
+public:
+    FirmwareFolder();
+    ~FirmwareFolder();
+    FirmwareFolder(const FirmwareFolder&) = delete;
+    FirmwareFolder& operator=(const FirmwareFolder&) = delete;
+
+    // Opens the folder: false with *error when it is missing, not a folder, unreadable,
+    // or its list file is missing, not a regular file (a FIFO is never opened) or
+    // unreadable. Nothing can be planned from such a folder.
+    bool open(const QString& dirPath, QString* error);
+    QString path() const { return m_path; }
+
+    // The window's reading for a model identifier, made on first use and kept. An
+    // identifier outside 1..12 is refused, as the window refuses it.
+    const ModelFiles& model(int modelId);
+
+private:
+    QString m_path;
+    std::unique_ptr<QSettings> m_settings;
+    QHash<int, ModelFiles> m_models;
+};
+
+struct PlannedFile {
+    int component = -1;     // index in kComponents
+    QString fileName;       // as the list file writes it
+    QString version;        // the folder's
+    qint32 vupno = 0;
+    QString cameraVersion;  // what the camera reported before; empty when nothing
+};
+
+struct CameraPlan {
+    bool valid = false;         // true: `files` would be sent, in this order
+    FleetEnd end = FleetEnd::Completed;  // when not valid: why not
+    QString message;            // when not valid: the window's text (fleetEndMessage)
+    QString reason;             // when not valid: one line for the operator
+    QString section;            // the accepted section; empty when refused
+    bool versionsAccepted = false;  // Execute's compatibility verdict (false also without a section)
+    int refusedComponent = -1;  // the first refused component; -1 when none, or the model itself
+    std::vector<PlannedFile> files;  // upload order
+    vup_file_info set;          // for the run: DirPath, Model and the components, Select set;
+                                // address and credential are the caller's
+};
+
+// Decides one camera's plan from its inquiry record. Writes the window's debug lines
+// through qDebug.
+CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const PlanChoice& choice);
+
+#endif

@@ -1,0 +1,84 @@
+#ifndef KELVORA_FLEET_PROGRESSVIEW_H
+#define KELVORA_FLEET_PROGRESSVIEW_H
+
+// The update's progress on the terminal. On a terminal every camera at work has one live
+// line, redrawn in place; a camera that has ended leaves its last line above them. Not on
+// a terminal, one plain line per event ("192.0.2.5 file 1/3 main.bin uploading 40%"),
+// percentages in steps of ten. Widget-free.
+
+#include "cli/fleet/fleetplan.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct CameraStatus {
+    enum class Phase {
+        Waiting,     // not started: nothing shown
+        Asking,      // inquiry sequence
+        Uploading,   // file posted, percent of its bytes sent
+        Restarting,  // the camera writes the file and restarts, percent of the expected time
+        CheckingNetwork,  // the network version check of the run
+        Verifying,   // asking the camera again after the run
+        Ended,
+    };
+    QString address;
+    Phase phase = Phase::Waiting;
+    int fileNumber = 0;  // 1-based position in the upload order
+    int fileCount = 0;
+    QString fileName;
+    int percent = -1;    // -1: not known
+    FleetEnd end = FleetEnd::Stopped;  // when ended
+    QString message;     // when ended: the window's text, or why the camera was not reached
+    bool verified = false;
+};
+
+// What the status says after the address: "file 2/3 main.bin uploading 40%",
+// "completed, verified", "upload-refused: VerUp Err". A percent is floored to `step`.
+QString statusText(const CameraStatus& status, int step = 1);
+
+class ProgressView
+{
+public:
+    using Writer = std::function<void(const QByteArray&)>;
+
+    // `terminal`: redraw in place with ANSI cursor movement; otherwise plain lines.
+    ProgressView(Writer writer, bool terminal);
+    // Writes to a file descriptor (1: the standard output); a terminal when isatty says so.
+    static ProgressView forDescriptor(int fd);
+
+    // The screen's size; a terminal's own is asked for at every redraw unless set here.
+    void setScreenSize(int columns, int rows);
+    // Addresses are padded to this many characters, so the texts line up.
+    void setAddressWidth(int width) { m_addressWidth = width; }
+
+    void update(const CameraStatus& status);
+    // A line of its own, above the live lines.
+    void print(const QString& line);
+    // Ends the live lines: what is left stays as it was last drawn.
+    void finish();
+
+    bool terminal() const { return m_terminal; }
+
+private:
+    QString line(const CameraStatus& status, int step) const;
+    void redraw(const QStringList& above);
+    int columns() const;
+    int rows() const;
+
+    Writer m_writer;
+    bool m_terminal = false;
+    int m_fd = -1;
+    int m_columns = 0;
+    int m_rows = 0;
+    int m_addressWidth = 0;
+    QStringList m_liveOrder;                 // addresses with a live line, in order of start
+    QHash<QString, QString> m_liveText;      // by address
+    QHash<QString, QString> m_printed;       // plain mode: last line written, by address
+    QStringList m_drawn;                     // terminal: the live lines as last drawn
+};
+
+#endif

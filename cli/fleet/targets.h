@@ -1,0 +1,34 @@
+#ifndef KELVORA_FLEET_TARGETS_H
+#define KELVORA_FLEET_TARGETS_H
+
+// The cameras a command is for, from its TARGET arguments: "HOST", "HOST:PORT", an IPv4
+// range "A.B.C.D/N" (N from 22 to 32), or "@FILE" with one such target a line. Each
+// becomes the address the window would be given ("host" or "host:port"), in the order
+// written, every camera once. Reads @FILE files; sends nothing.
+
+#include <QString>
+#include <QStringList>
+
+inline constexpr int kWidestPrefix = 22;  // a /22: 1024 addresses
+
+struct TargetList {
+    QStringList addresses;  // empty when `error` is set
+    QString error;          // one line naming the target (and FILE:LINE) at fault
+};
+
+// Normal form of one address, or an empty string with *error set. Host names are
+// lower-cased; an IPv4 address is written without leading zeros (a part with one is
+// refused, as some readers take it for octal); IPv6 goes in brackets, "[::1]" or
+// "[::1]:8080". Port 80, written or not, is the same camera: "host:80" becomes "host".
+QString normalizeAddress(const QString& target, QString* error);
+
+// The addresses of a range "A.B.C.D/N", in ascending order. Host bits of A.B.C.D are
+// ignored (192.168.0.7/30 is 192.168.0.4/30). Up to /30 the network and broadcast
+// addresses are left out; a /31 gives both its addresses, a /32 its one.
+QStringList expandRange(const QString& range, QString* error);
+
+// All targets: each argument is an address, a range or "@FILE". In a file, blank lines and
+// everything from "#" on are ignored, and "@" is refused (no file names another).
+TargetList parseTargets(const QStringList& arguments);
+
+#endif

@@ -1,0 +1,96 @@
+#include "cli/fleet/fleetscheduler.h"
+#include "cli/fleet/interruptwatcher.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <csignal>
+#include <deque>
+
+class TestFleetScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void schedule_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<bool>("endAtOnce");  // each camera ends inside its start
+        QTest::addColumn<int>("stopAfter");   // stopStarting from the start of this camera; -1 never
+        QTest::addColumn<int>("started");
+        QTest::addColumn<int>("atOnce");      // most cameras at work at one time
+        QTest::newRow("at most N at once") << 10 << 3 << false << -1 << 10 << 3;
+        QTest::newRow("fewer than N") << 2 << 8 << false << -1 << 2 << 2;
+        QTest::newRow("ends at once, no nesting") << 6 << 2 << true << -1 << 6 << 1;
+        QTest::newRow("stop starting") << 10 << 3 << false << 4 << 5 << 3;
+        QTest::newRow("no camera") << 0 << 3 << false << -1 << 0 << 0;
+    }
+
+    void schedule()
+    {
+        QFETCH(int, count);
+        QFETCH(int, limit);
+        QFETCH(bool, endAtOnce);
+        QFETCH(int, stopAfter);
+        QFETCH(int, started);
+        QFETCH(int, atOnce);
+        std::vector<int> order;
+        std::deque<int> working;
+        int most = 0;
+        int depth = 0;
+        int deepest = 0;
+        int allDone = 0;
+        FleetScheduler* scheduler = nullptr;
+        FleetScheduler s(
+            count, limit,
+            [&](int i) {
+                deepest = qMax(deepest, ++depth);
+                order.push_back(i);
+                most = qMax(most, scheduler->running());
+                if (i == stopAfter)
+                    scheduler->stopStarting();
+                if (endAtOnce)
+                    scheduler->done(i);
+                else
+                    working.push_back(i);
+                --depth;
+            },
+            [&] { ++allDone; });
+        scheduler = &s;
+        s.run();
+        while (!working.empty()) {
+            QCOMPARE(allDone, 0);
+            const int i = working.front();
+            working.pop_front();
+            s.done(i);
+            s.done(i);  // a second report of one end changes nothing
+        }
+        QCOMPARE(int(order.size()), started);
+        for (int k = 0; k < started; ++k)
+            QCOMPARE(order[std::size_t(k)], k);
+        QCOMPARE(most, atOnce);
+        QCOMPARE(deepest, started > 0 ? 1 : 0);
+        QCOMPARE(allDone, 1);
+        QCOMPARE(int(s.notStarted().size()), count - started);
+    }
+
+    // Ctrl-C reaches the event loop: the first press stops starting, the second stops now.
+    void interrupts()
+    {
+        InterruptWatcher watcher;
+        QVERIFY(watcher.isWatching());
+        QSignalSpy starting(&watcher, &InterruptWatcher::stopStarting);
+        QSignalSpy now(&watcher, &InterruptWatcher::stopNow);
+        QCOMPARE(::raise(SIGINT), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(starting.size(), 1, 5000);
+        QCOMPARE(now.size(), 0);
+        QCOMPARE(::raise(SIGINT), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(now.size(), 1, 5000);
+        QCOMPARE(starting.size(), 1);
+        QCOMPARE(watcher.presses(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFleetScheduler)
+#include "tst_fleetscheduler.moc"
