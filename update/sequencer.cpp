@@ -109,9 +109,9 @@ const std::vector<RunEndStep>& runEndSteps(RunEnd end)
         {S::StopTimer1, nullptr}, {S::StopTimer2, nullptr}, {S::Log, "■DEBUG■VerUp Stopped"}, {S::Abort, nullptr},
         {S::Close, nullptr}, {S::Message, "Update stopped: the camera may still be writing the firmware."},
         {S::Reset, nullptr}};
-    static const std::vector<S> stoppedBetweenFiles{
+    static const std::vector<S> stoppedSending{
         {S::StopTimer1, nullptr}, {S::StopTimer2, nullptr}, {S::Log, "■DEBUG■VerUp Stopped"}, {S::Abort, nullptr},
-        {S::Close, nullptr}, {S::Message, "Update stopped before the next file."}, {S::Reset, nullptr}};
+        {S::Close, nullptr}, {S::Message, "Update stopped: the remaining files were not sent."}, {S::Reset, nullptr}};
     switch (end) {
     case RunEnd::NotStarted: return notStarted;
     case RunEnd::UploadFailed: return uploadFailed;
@@ -122,7 +122,7 @@ const std::vector<RunEndStep>& runEndSteps(RunEnd end)
     case RunEnd::CameraNotBack: return cameraNotBack;
     case RunEnd::VersionCheckFailed: return versionCheckFailed;
     case RunEnd::Stopped: return stopped;
-    case RunEnd::StoppedBetweenFiles: return stoppedBetweenFiles;
+    case RunEnd::StoppedSending: return stoppedSending;
     case RunEnd::Completed: break;
     }
     return completed;

@@ -67,8 +67,8 @@ enum class RunEnd {
     CameraNotBack,      // reset-wait deadline passed
     VersionCheckFailed, // network version check failed
     Completed,          // every planned file done
-    Stopped,            // the operator stopped watching while the camera held a file
-    StoppedBetweenFiles,// stopped before the next file was posted
+    Stopped,            // stopped while the camera held a file
+    StoppedSending,     // stopped with files left to send (one on the wire is abandoned)
 };
 
 // The text an end shows the operator; nullptr for an end without one.

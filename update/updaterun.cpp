@@ -366,7 +366,7 @@ void UpdateRun::nextFile()
         return;
     }
     if (m_stopPosting) {
-        endRun(RunEnd::StoppedBetweenFiles);
+        endRun(RunEnd::StoppedSending);
         return;
     }
     m_log.line("NextFile");
@@ -382,7 +382,7 @@ void UpdateRun::nextFile()
 void UpdateRun::stop()
 {
     if (m_running)
-        endRun(RunEnd::Stopped);
+        endRun(cameraHoldsFile() ? RunEnd::Stopped : RunEnd::StoppedSending);
 }
 
 // ---- Ends ----

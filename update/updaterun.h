@@ -79,7 +79,8 @@ public:
     bool cameraHoldsFile() const { return m_running && (*m_records.mode == 1 || *m_records.mode == 2); }
     const RunRecords& records() const { return m_records; }
 
-    // Ends the run at once as stopped: every request is aborted, nothing more is sent.
+    // Ends the run at once as stopped: every request is aborted (a file on the wire is
+    // abandoned), nothing more is sent.
     void stop();
     // No further file is posted: a run whose current file is done ends as stopped then,
     // instead of going on with the next.

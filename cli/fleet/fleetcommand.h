@@ -6,12 +6,13 @@
 
 #include "cli/fleet/fleetplan.h"
 #include "cli/fleet/terminalprompt.h"
+#include "kelvora/version.h"
 
 #include <QString>
 #include <QStringList>
 
-// The one version string of the program until packaging supplies the project's.
-inline constexpr char kFleetVersion[] = "0.1";
+// The project's version, as every program gives it.
+inline constexpr char kFleetVersion[] = KELVORA_VERSION;
 
 inline constexpr int kScanParallel = 32;    // inquiries at once (scan, and the start of plan and update)
 inline constexpr int kUpdateParallel = 8;   // update runs at once

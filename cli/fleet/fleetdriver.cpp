@@ -24,6 +24,7 @@
 struct FleetDriver::Work {
     CameraInquiry* inquiry = nullptr;  // the inquiry under way (first or after the run)
     UpdateRun* run = nullptr;
+    OwnRunRecords records;             // the run's own, as the window's are process-wide
     std::unique_ptr<CameraLog> log;
     CameraStatus status;
     int current = -1;    // 0-based position of the file the run is on
@@ -95,9 +96,9 @@ void FleetDriver::inquiryEnded(int index)
     if (!w.inquiry)
         return;
     ScanResult& scan = m_scans[std::size_t(index)];
-    scan.ok = w.inquiry->ok();
+    scan.ok = w.inquiry->identified();
     scan.camera = w.inquiry->camera();
-    scan.error = scan.ok ? QString() : w.inquiry->errorText();
+    scan.error = scan.ok ? QString() : w.inquiry->failureText();
     w.inquiry->disconnect(this);
     w.inquiry->deleteLater();
     w.inquiry = nullptr;
@@ -165,21 +166,11 @@ void FleetDriver::startRun(int index)
 {
     Work& w = *m_work[std::size_t(index)];
     const QString& address = m_entries[std::size_t(index)].scan.address;
-    auto* run = new UpdateRun(this);
+    auto* run = new UpdateRun(w.records.view(), this);
     w.run = run;
-
-    if (!m_logDir.isEmpty()) {
-        auto log = std::make_unique<CameraLog>();
-        QString error;
-        if (log->open(m_logDir, address, &error)) {
-            for (const QString& secret : std::as_const(m_secrets))
-                log->addSecret(secret);
-            CameraLog* sink = log.get();
-            w.log = std::move(log);
-            run->setLogSink([sink](const QString& line) { sink->write(line); });
-        }
-    }
-    run->setFirmwareFiles(&m_files);
+    run->setTickIntervals(m_watchdogTickMs, m_resetWaitTickMs);
+    run->setLog(cameraLog(index));
+    run->setFirmwareFiles(m_files);
 
     connect(run, &UpdateRun::fileStarted, this, [this, index](int file, int count, const QString& fileName) {
         Work& w = *m_work[std::size_t(index)];
@@ -200,8 +191,11 @@ void FleetDriver::startRun(int index)
         w.status.percent = total > 0 ? int(qBound(qint64(0), sent * 100 / total, qint64(100))) : -1;
         publish(index);
     });
-    connect(run, &UpdateRun::resetWaitProgress, this, [this, index](int percent) {
+    connect(run, &UpdateRun::progressChanged, this, [this, index](int percent) {
         Work& w = *m_work[std::size_t(index)];
+        // Only the reset wait's progress: the run also shows 0 as each file starts.
+        if (!w.run || !w.run->cameraHoldsFile())
+            return;
         w.posted = true;
         w.status.phase = CameraStatus::Phase::Restarting;
         w.status.percent = qBound(0, percent, 100);
@@ -257,6 +251,7 @@ void FleetDriver::startVerification(int index)
     w.status.percent = -1;
     publish(index);
     w.inquiry = new CameraInquiry(this);
+    w.inquiry->setLog(cameraLog(index));
     connect(w.inquiry, &CameraInquiry::done, this, [this, index] { verificationEnded(index); });
     w.inquiry->start(m_entries[std::size_t(index)].scan.address);
 }
@@ -266,7 +261,7 @@ void FleetDriver::verificationEnded(int index)
     Work& w = *m_work[std::size_t(index)];
     if (!w.inquiry)
         return;
-    noteVerification(m_reports[std::size_t(index)], w.inquiry->ok(), w.inquiry->camera());
+    noteVerification(m_reports[std::size_t(index)], w.inquiry->identified(), w.inquiry->camera());
     w.inquiry->disconnect(this);
     w.inquiry->deleteLater();
     w.inquiry = nullptr;
@@ -287,6 +282,26 @@ void FleetDriver::cameraEnded(int index)
     publish(index);
     w.log.reset();
     m_scheduler->done(m_position[std::size_t(index)]);
+}
+
+kelvora::DebugLog FleetDriver::cameraLog(int index)
+{
+    kelvora::DebugLog log;
+    Work& w = *m_work[std::size_t(index)];
+    if (m_logDir.isEmpty())
+        return log;
+    if (!w.log) {
+        auto file = std::make_unique<CameraLog>();
+        QString error;
+        if (!file->open(m_logDir, m_entries[std::size_t(index)].scan.address, &error))
+            return log;
+        for (const QString& secret : std::as_const(m_secrets))
+            file->addSecret(secret);
+        w.log = std::move(file);
+    }
+    CameraLog* sink = w.log.get();
+    log.setSink([sink](const QString& line) { sink->write(line); });
+    return log;
 }
 
 void FleetDriver::publish(int index)
@@ -319,7 +334,7 @@ void FleetDriver::stopNow()
         Work& w = *m_work[std::size_t(i)];
         if (w.run) {
             w.heldAtStop = w.run->cameraHoldsFile();
-            w.run->stopNow();
+            w.run->stop();
             // Whatever the run does after this, the camera is "stopped" now.
             runEnded(i, FleetEnd::Stopped, QString());
         } else if (w.inquiry) {

@@ -8,6 +8,7 @@
 #include "cli/fleet/fleetoutput.h"
 #include "cli/fleet/fleetscheduler.h"
 #include "cli/fleet/progressview.h"
+#include "common/debuglog.h"
 #include "update/firmwarefiles.h"
 
 #include <QObject>
@@ -39,6 +40,15 @@ public:
     bool updatesFinished() const;
     const std::vector<CameraReport>& reports() const { return m_reports; }
 
+    // The runs' ticks: one second each unless a test or the soak plays them faster.
+    void setTickIntervals(int watchdogMs, int resetWaitMs)
+    {
+        m_watchdogTickMs = watchdogMs;
+        m_resetWaitTickMs = resetWaitMs;
+    }
+    // How many firmware files were read, and their bytes: each once, however many cameras.
+    const FirmwareFiles& firmwareFiles() const { return *m_files; }
+
     // Ctrl-C: first no camera starts and no file is posted any more; then everything stops.
     void stopStarting();
     void stopNow();
@@ -61,6 +71,8 @@ private:
     void verificationEnded(int index);
     void cameraEnded(int index);
     void publish(int index);
+    // The camera's debug log: its own file under the log folder, or none.
+    kelvora::DebugLog cameraLog(int index);
 
     std::vector<ScanResult> m_scans;
     std::vector<CameraReport> m_reports;
@@ -68,7 +80,9 @@ private:
     std::vector<std::unique_ptr<Work>> m_work;
     std::vector<int> m_runIndex;  // camera of each scheduler position (update)
     std::vector<int> m_position;  // scheduler position of each camera; -1 without a run
-    FirmwareFiles m_files;        // each firmware file once, for every run
+    std::shared_ptr<FirmwareFiles> m_files = std::make_shared<FirmwareFiles>();  // each file once, for every run
+    int m_watchdogTickMs = 1000;
+    int m_resetWaitTickMs = 1000;
     int m_answered = 0;
     QString m_credential;
     QStringList m_secrets;

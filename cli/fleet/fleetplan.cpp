@@ -40,7 +40,7 @@ struct RunRow {
 };
 
 // The first row of each fleet end gives its window text.
-constexpr std::array<RunRow, 9> kRunEnds{{
+constexpr std::array<RunRow, 11> kRunEnds{{
     {RunEnd::Completed, FleetEnd::Completed},
     {RunEnd::NotStarted, FleetEnd::NothingToSend},
     {RunEnd::UploadFailed, FleetEnd::UploadFailed},
@@ -50,6 +50,8 @@ constexpr std::array<RunRow, 9> kRunEnds{{
     {RunEnd::NoUploadReply, FleetEnd::NoUploadReply},
     {RunEnd::CameraNotBack, FleetEnd::CameraNotBack},
     {RunEnd::VersionCheckFailed, FleetEnd::VersionCheckFailed},
+    {RunEnd::Stopped, FleetEnd::Stopped},
+    {RunEnd::StoppedSending, FleetEnd::Stopped},
 }};
 
 QString keyOf(int component)
@@ -107,6 +109,9 @@ FleetEnd fleetEndOfRun(RunEnd end)
 
 QString fleetEndMessage(FleetEnd end)
 {
+    // A stopped run tells its own message; a camera stopped before its run, none.
+    if (end == FleetEnd::Stopped)
+        return {};
     if (end == FleetEnd::NoSection)
         return QStringLiteral("File is NOT exist!");
     if (end == FleetEnd::VersionsRefused)

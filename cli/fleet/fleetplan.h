@@ -39,8 +39,7 @@ enum class FleetEnd {
 QString fleetEndName(FleetEnd end);
 
 // The end of a camera's update run as the fleet names it (both upload refusals are
-// "upload-refused"; a run that could not start had nothing to send). A value this table
-// does not know, such as a run stopped from outside, is "stopped".
+// "upload-refused"; a run that could not start had nothing to send; both stops "stopped").
 FleetEnd fleetEndOfRun(RunEnd end);
 
 // What the window shows for an end: "File is NOT exist!" (no section),
