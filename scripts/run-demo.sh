@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Demo: starts the simulated camera, then Kelvora; stops the camera when Kelvora exits.
-# Settings (environment): BUILD_DIR (build), SIM_MODEL (TK300), SIM_PORT (8080; a free port
-# is taken when it is busy), SIM_USER (admin), SIM_PASSWORD (password), SIM_RESTART_SECONDS (2).
+# Settings (environment): BUILD_DIR (build), SIM_MODEL (TK300; a comma list with SIM_CAMERAS,
+# taken in turn), SIM_PORT (8080; free ports are taken when it is busy), SIM_USER (admin),
+# SIM_PASSWORD (password), SIM_RESTART_SECONDS (2), SIM_CAMERAS (1: that many cameras on
+# consecutive ports, a fleet for kelvora-fleet).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +13,7 @@ port=${SIM_PORT:-8080}
 user=${SIM_USER:-admin}
 password=${SIM_PASSWORD:-password}
 restart=${SIM_RESTART_SECONDS:-2}
+cameras=${SIM_CAMERAS:-1}
 camsim="$build/sim/kelvora-camsim"
 samplegen="$build/sim/kelvora-samplegen"
 app="$build/app/kelvora"
@@ -38,12 +41,17 @@ trap 'exit 130' INT TERM
 
 # Starts the camera on port $1 and sets $address once it listens.
 start_sim() {
-    "$camsim" --model "$model" --port "$1" --user "$user" --password "$password" \
+    "$camsim" --cameras "$cameras" --model "$model" --port "$1" --user "$user" --password "$password" \
         --restart-seconds "$restart" >"$log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do
-        address=$(sed -n 's/^address: //p' "$log" 2>/dev/null)
-        [ -n "$address" ] && return 0
+        if [ "$cameras" -gt 1 ]; then
+            address=$(sed -n 's/^camera: \([^ ]*\) .*/\1/p' "$log" 2>/dev/null | tr '\n' ' ')
+            [ "$(wc -w <<<"$address")" -eq "$cameras" ] && return 0
+        else
+            address=$(sed -n 's/^address: //p' "$log" 2>/dev/null)
+            [ -n "$address" ] && return 0
+        fi
         kill -0 "$sim_pid" 2>/dev/null || break
         sleep 0.1
     done
@@ -58,8 +66,13 @@ if ! start_sim "$port"; then
     start_sim 0 || { cat "$log" >&2; exit 1; }
 fi
 
-echo "Simulated camera: $(head -n 1 "$log" | sed 's/^Simulated camera //')"
-echo "  camera address:  $address"
+if [ "$cameras" -gt 1 ]; then
+    echo "Simulated cameras: $cameras"
+    sed -n 's/^camera: /  /p' "$log"
+else
+    echo "Simulated camera: $(head -n 1 "$log" | sed 's/^Simulated camera //')"
+    echo "  camera address:  $address"
+fi
 echo "  user ID:         $user"
 echo "  password:        $password"
 echo "  restart time:    $restart s"
