@@ -595,6 +595,7 @@ private slots:
             }
             m_op->onMessage = {};
             QFETCH(int, withinMs);
+            qInfo("ended %lld ms after the press, %llu bytes at the camera then", endMs, qulonglong(bytesAtEnd));
             QVERIFY2(endMs <= withinMs, qPrintable(QStringLiteral("ended after %1 ms").arg(endMs)));
             QTest::qWait(300);
             QCOMPARE(m_sim->bytesReceived(), bytesAtEnd);

@@ -1,6 +1,7 @@
 // The program's arguments, folder and credential checks, run as the operator runs it.
 // Every target is on 127.0.0.1.
 #include "firmware/listfile.h"
+#include "kelvora/version.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -93,8 +94,8 @@ private slots:
         const QStringList none;
         QTest::newRow("no command") << QStringList{} << none << 2 << "Usage: kelvora-fleet COMMAND";
         QTest::newRow("unknown command") << QStringList{"upgrade", "127.0.0.1"} << none << 2 << "unknown command \"upgrade\"";
-        QTest::newRow("version") << QStringList{"--version"} << none << 0 << "kelvora-fleet 0.1\n";
-        QTest::newRow("command version") << QStringList{"plan", "--version"} << none << 0 << "kelvora-fleet 0.1\n";
+        QTest::newRow("version") << QStringList{"--version"} << none << 0 << "kelvora-fleet " KELVORA_VERSION "\n";
+        QTest::newRow("command version") << QStringList{"plan", "--version"} << none << 0 << "kelvora-fleet " KELVORA_VERSION "\n";
         QTest::newRow("scan help") << QStringList{"scan", "--help"} << none << 0 << "Usage: kelvora-fleet scan [options] TARGET...";
         QTest::newRow("update help") << QStringList{"update", "--help"} << none << 0 << "KELVORA_PASSWORD";
         QTest::newRow("plan help, no --report") << QStringList{"plan", "--report", "x", "127.0.0.1"} << none << 2 << "Unknown option 'report'";
