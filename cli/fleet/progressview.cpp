@@ -1,5 +1,7 @@
 #include "cli/fleet/progressview.h"
 
+#include "cli/fleet/terminalprompt.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -44,17 +46,7 @@ ProgressView::ProgressView(Writer writer, bool terminal)
 ProgressView ProgressView::forDescriptor(int fd)
 {
     ProgressView view(
-        [fd](const QByteArray& bytes) {
-            qsizetype done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    return;
-                done += n;
-            }
-        },
+        [fd](const QByteArray& bytes) { writeAll(fd, bytes); },
         ::isatty(fd) == 1);
     view.m_fd = fd;
     return view;

@@ -68,6 +68,9 @@ private:
     bool m_active = false;
 };
 
+
+} // namespace
+
 bool writeAll(int fd, const QByteArray& bytes)
 {
     qsizetype done = 0;
@@ -81,8 +84,6 @@ bool writeAll(int fd, const QByteArray& bytes)
     }
     return true;
 }
-
-} // namespace
 
 Credentials credentialsFromEnvironment(const QProcessEnvironment& environment)
 {

@@ -6,10 +6,14 @@
 // password without echo), never from arguments; neither is ever written anywhere but
 // into the Basic credential sent to the camera.
 
+#include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
+
+// Writes all of `bytes` to a file descriptor, going on after interruptions; false when it cannot.
+bool writeAll(int fd, const QByteArray& bytes);
 
 struct Credentials {
     QString user;
