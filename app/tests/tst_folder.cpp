@@ -2,11 +2,16 @@
 // fills, and what a refused or cancelled choice leaves.
 #include "app/mainwindow.h"
 #include "firmware/listfile.h"
+#include "tests/support/fiforelease.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/operator.h"
 
 #include <QToolButton>
 #include <QtTest>
+
+#include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,13 +32,21 @@ QString grid(MainWindow& w)
     return out.join(u' ');
 }
 
-// Writes `ini` as the folder's list file (none when null) and has the operator pick the
-// folder; an empty folder cancels the chooser.
+const QByteArray kFifo = "fifo";
+
+// Writes `ini` as the folder's list file (none when null; a FIFO for kFifo) and has the
+// operator pick the folder; an empty folder cancels the chooser.
 void choose(MainWindow& w, Operator& op, const QString& folder, const QByteArray& ini)
 {
     QFile f(listFilePath(folder));
-    if (!folder.isEmpty() && !ini.isNull() && (!f.open(QIODevice::WriteOnly) || f.write(ini) != ini.size()))
+    std::unique_ptr<FifoRelease> release;
+    if (!folder.isEmpty() && ini == kFifo) {
+        if (::mkfifo(QFile::encodeName(f.fileName()).constData(), 0600) != 0)
+            qFatal("cannot make the FIFO");
+        release = std::make_unique<FifoRelease>(QFile::encodeName(f.fileName()));
+    } else if (!folder.isEmpty() && !ini.isNull() && (!f.open(QIODevice::WriteOnly) || f.write(ini) != ini.size())) {
         qFatal("cannot write list file");
+    }
     f.close();
     op.folder = folder;
     child<QToolButton>(w, "VerUpFileButton")->click();
@@ -63,6 +76,8 @@ private slots:
         QTest::newRow("model not known yet") << 1 << 0 << kTk10 << untouched << 0;
         QTest::newRow("no list file") << 1 << 1 << QByteArray() << untouched << 0;
         QTest::newRow("garbage") << 1 << 1 << QByteArray("\x01\xff[\x80\n=\0\xfe]]\n", 12) << untouched << 0;
+        // A list file that is a FIFO would hold the reader until someone wrote to it.
+        QTest::newRow("list file is a fifo") << 1 << 1 << kFifo << untouched << 0;
     }
 
     void select()
@@ -77,7 +92,10 @@ private slots:
         QTemporaryDir tmp;
         Operator op;
         LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
         choose(w, op, tmp.path(), ini);
+        QVERIFY2(clock.elapsed() < 1500, "the list file held the reader");
         const QString dir = qid ? tmp.path() : QString();
         QTEST(grid(w), "shown");
         QCOMPARE(mw_VupFileInfo.Model, setModel);

@@ -221,6 +221,10 @@ private slots:
         QTest::newRow("first file missing")
             << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_cpu", "c.bin", QByteArray(), 1}, {"cam_eeprom", "c.eep", eep, 2}},
                        1, "UpdateNG", false, {"UpdateNG1", "■DEBUG■diapro_initializeAllInfo()"}, 0, false};
+        // A name that climbs out of the folder is refused as unreadable, though the file is there.
+        QTest::newRow("file outside the folder")
+            << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_cpu", "../c.bin", bin, 1}}, 1, "UpdateNG", false, {"UpdateNG1"}, 0,
+                       false};
         QTest::newRow("first file without form") << RunCase{CAM_MODELID_QV_TK10, {{"cam_eeprom", "c.eep", eep, 1}}, 1,
                                                             "VerUp Err", false, {"■DEBUG■VerUp Start NG"}, 0, false};
         QTest::newRow("later file without form")
