@@ -46,11 +46,13 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run-fuzz.sh
 
 # SOAK_RUNS whole update runs with faults against the simulated camera; not sanitized, so
-# resident memory is the tool's own.
+# resident memory is the tool's own. SOAK_FLEET=N updates N simulated cameras at a time with
+# the fleet's driver instead of one through the window.
 soak: deps
 	cmake -S . -B $(SOAK_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_SANITIZE=OFF
 	cmake --build $(SOAK_BUILD_DIR) -j $(JOBS) --target kelvora-soak
-	QT_QPA_PLATFORM=offscreen $(SOAK_BUILD_DIR)/soak/kelvora-soak --runs $(SOAK_RUNS) --seed $(SOAK_SEED)
+	QT_QPA_PLATFORM=offscreen $(SOAK_BUILD_DIR)/soak/kelvora-soak --runs $(SOAK_RUNS) --seed $(SOAK_SEED) \
+		$(if $(SOAK_FLEET),--fleet $(SOAK_FLEET))
 
 # The Debian package kelvora_<version>_amd64.deb in $(PACKAGE_BUILD_DIR): an optimised tree of its
 # own, installing under /usr; builds only what the package holds (target kelvora-programs).
