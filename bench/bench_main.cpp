@@ -1,9 +1,10 @@
 // kelvora-bench: runs the tool's upload, inquiry and start-up paths side by side with a
 // reference (curl, a minimal Qt window) in the same run, several rounds each, and prints
 // one table of median times and ratios. Every measured program is a fresh process started
-// and waited for here; the discard sink and the simulated camera run in this process.
+// and waited for here; the discard sink and the simulated camera run in this process, the
+// fleet's simulated cameras in a kelvora-camsim process of their own.
 //
-//   kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up]
+//   kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up|fleet]
 //   kelvora-bench --sink    (only the discard sink, for profiling a client by hand)
 //
 // Temporary files live in one directory under $TMPDIR (or /tmp) and are removed on exit,
@@ -11,6 +12,7 @@
 #include "bench/sink.h"
 #include "camera/caminfo.h"
 #include "sim/camerasim.h"
+#include "sim/samplefolder.h"
 #include "update/uploadplan.h"
 #include "update/uploadrequest.h"
 
@@ -36,9 +38,11 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -54,6 +58,7 @@ constexpr int kMaxTempFiles = 16;
 char g_tempFiles[kMaxTempFiles][4096];
 volatile sig_atomic_t g_tempFileCount = 0;
 volatile pid_t g_child = 0;
+volatile pid_t g_server = 0; // a program that runs beside the measured ones (the simulated cameras)
 
 void removeTempFiles()
 {
@@ -70,6 +75,10 @@ void onSignal(int sig)
     if (g_child > 0) {
         ::kill(g_child, SIGKILL);
         ::waitpid(g_child, nullptr, 0);
+    }
+    if (g_server > 0) {
+        ::kill(g_server, SIGKILL);
+        ::waitpid(g_server, nullptr, 0);
     }
     removeTempFiles();
     ::signal(sig, SIG_DFL);
@@ -124,13 +133,13 @@ std::optional<std::string> findInPath(const char* name)
     return std::nullopt;
 }
 
-// Runs argv with stdin and stderr on /dev/null and stdout captured; kills it after timeoutSec.
-Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
+// Starts argv with stdin and stderr on /dev/null and stdout on a pipe; *readEnd gets the
+// pipe's end to read. Returns the process id, or 0 when it could not be started.
+pid_t spawnCaptured(const std::vector<std::string>& argv, int* readEnd)
 {
-    Run r;
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
-        return r;
+        return 0;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -140,8 +149,6 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-
-    const auto t0 = std::chrono::steady_clock::now();
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
@@ -149,8 +156,21 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
     if (spawned != 0) {
         ::close(out[0]);
         std::fprintf(stderr, "kelvora-bench: cannot start %s: %s\n", args[0], std::strerror(spawned));
-        return r;
+        return 0;
     }
+    *readEnd = out[0];
+    return pid;
+}
+
+// Runs argv with stdin and stderr on /dev/null and stdout captured; kills it after timeoutSec.
+Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
+{
+    Run r;
+    int out = -1;
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = spawnCaptured(argv, &out);
+    if (pid == 0)
+        return r;
     g_child = pid;
     const auto deadline = t0 + std::chrono::duration<double>(timeoutSec);
     bool timedOut = false;
@@ -161,7 +181,7 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
             timedOut = true;
             break;
         }
-        pollfd p{out[0], POLLIN, 0};
+        pollfd p{out, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -169,12 +189,12 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
             timedOut = ready == 0;
             break;
         }
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        const ssize_t n = ::read(out, buf, sizeof buf);
         if (n <= 0)
             break;
         r.out.append(buf, std::size_t(n));
     }
-    ::close(out[0]);
+    ::close(out);
     if (timedOut)
         ::kill(pid, SIGKILL);
     int status = 0;
@@ -187,9 +207,71 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
     r.maxRssKib = usage.ru_maxrss;
     r.ok = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!r.ok)
-        std::fprintf(stderr, "kelvora-bench: %s %s (status %d)\n", args[0], timedOut ? "timed out" : "failed",
+        std::fprintf(stderr, "kelvora-bench: %s %s (status %d)\n", argv[0].c_str(), timedOut ? "timed out" : "failed",
                      WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status));
     return r;
+}
+
+// A program that runs beside the measured ones (one at a time) until stopServer.
+struct Server {
+    pid_t pid = 0;
+    int out = -1;
+    std::vector<std::string> lines; // the announced lines, without their prefix
+};
+
+void stopServer(Server& s)
+{
+    if (s.pid > 0) {
+        ::kill(s.pid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::waitpid(s.pid, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(s.pid, SIGKILL);
+                ::waitpid(s.pid, nullptr, 0);
+                break;
+            }
+            ::usleep(20000);
+        }
+    }
+    g_server = 0;
+    s.pid = 0;
+    if (s.out >= 0)
+        ::close(s.out);
+    s.out = -1;
+}
+
+// Starts argv and reads its output until `count` lines starting with `prefix` have come,
+// within timeoutSec; nullopt (and the program ended) otherwise.
+std::optional<Server> startServer(const std::vector<std::string>& argv, const std::string& prefix, std::size_t count,
+                                  double timeoutSec)
+{
+    Server s;
+    s.pid = spawnCaptured(argv, &s.out);
+    if (s.pid == 0)
+        return std::nullopt;
+    g_server = s.pid;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSec);
+    std::string text;
+    char buf[4096];
+    while (s.lines.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{s.out, POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&p, 1, int(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        const ssize_t n = ready > 0 ? ::read(s.out, buf, sizeof buf) : 0;
+        if (n <= 0) {
+            std::fprintf(stderr, "kelvora-bench: %s did not start\n", argv[0].c_str());
+            stopServer(s);
+            return std::nullopt;
+        }
+        text.append(buf, std::size_t(n));
+        for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+            if (text.compare(0, prefix.size(), prefix) == 0)
+                s.lines.push_back(text.substr(prefix.size(), end - prefix.size()));
+        }
+    }
+    return s;
 }
 
 // "key=value" from a program's output line; empty when absent.
@@ -257,16 +339,16 @@ Rounds measureRounds(int rounds, const std::vector<Measure>& measures)
 
 // ---- Files ----
 
-bool writeFirmware(const std::string& path, std::int64_t bytes)
+// `bytes` in all: firstLine, then incompressible, reproducible content.
+bool writeFirmware(const std::string& path, std::int64_t bytes, const std::string& firstLine = {})
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    // Incompressible, reproducible content.
     std::uint64_t x = 0x9E3779B97F4A7C15ull;
     std::vector<std::uint64_t> chunk(512 * 1024);
-    std::int64_t left = bytes;
-    bool ok = true;
+    std::int64_t left = bytes - std::int64_t(firstLine.size());
+    bool ok = std::fwrite(firstLine.data(), 1, firstLine.size(), f) == firstLine.size();
     while (left > 0 && ok) {
         for (std::uint64_t& w : chunk) {
             x ^= x << 13;
@@ -368,8 +450,9 @@ struct Options {
     int uploadRounds = 7;
     int inquiryRounds = 15;
     int startupRounds = 15;
+    int fleetRounds = 7;
     std::vector<int> sizesMb{64, 256, 512};
-    std::string only; // "upload", "inquiry" or "start-up"; empty for all three
+    std::string only; // "upload", "inquiry", "start-up" or "fleet"; empty for all four
     bool runs(const char* part) const { return only.empty() || only == part; }
 };
 
@@ -382,6 +465,9 @@ struct Tools {
     std::string startup() const { return dir + "/kelvora-bench-startup"; }
     std::string minimal() const { return dir + "/kelvora-bench-minimal"; }
     std::string minimalText() const { return dir + "/kelvora-bench-minimal-text"; }
+    // Built beside the bench in the same tree.
+    std::string fleet() const { return dir + "/../cli/fleet/kelvora-fleet"; }
+    std::string camsim() const { return dir + "/../sim/kelvora-camsim"; }
 };
 
 struct UploadResult {
@@ -584,6 +670,183 @@ std::vector<Row> benchStartup(const Tools& tools, const Options& opt)
                 fmt("800 x 600 window with one label %.1f ms: %.2f x", rounds.medianTime(2) * 1e3, ratioText)}};
 }
 
+// ---- The fleet ----
+
+constexpr int kFleetCameras = 16;
+constexpr int kFleetFileMb = 64;
+constexpr int kFleetRestartSeconds = 2;
+// Memory goal: the one copy of the firmware all uploads share and at most this much besides.
+constexpr double kFleetMemoryAllowanceMib = 64;
+// kelvora-camsim's own user and password, given to the fleet as an operator would.
+constexpr char kCameraUser[] = "admin";
+constexpr char kCameraPassword[] = "password";
+
+// kelvora-fleet updates 16 simulated cameras at once, each with one 64 MB file, against the
+// same update of one of them; the cameras run in a kelvora-camsim process of their own and
+// restart in 2 s. curl sending the same bodies to the same cameras shows what the uploads
+// alone cost on this machine.
+std::optional<Row> benchFleet(const Tools& tools, const Options& opt)
+{
+    // The TK300's interface EEPROM: its 300 s reset wait ends as soon as the camera is back.
+    // The list file's model section needs a cam_cpu line; left empty, it names no file. The
+    // file's first line makes a camera report the file's version after its restart.
+    const std::string name = "tk300_interface_eeprom_V0110.eep", key = "interface_eeprom", version = "V01.10";
+    const std::int64_t fileBytes = std::int64_t(kFleetFileMb) * 1024 * 1024;
+    const std::string list = tempPath("verup_list.ini");
+    const std::string firmware = tempPath(name);
+    const std::string bodyFile = tempPath("body.bin");
+    const UploadForm form = chooseUploadForm(CAM_MODELID_QV_TK300, fileExtension(QString::fromStdString(name)));
+    QString type;
+    fileTypeCode(fileExtension(QString::fromStdString(name)), &type);
+    const QString filePath = planFilePath(QString::fromStdString(g_tempDir), QString::fromStdString(name));
+    const UploadFraming framing = uploadFraming(form, uploadFileName(filePath), type);
+    const std::int64_t bodyBytes = framing.head.size() + fileBytes + framing.tail.size();
+    const std::string listText = "[TK300]\ncam_cpu=\n" + key + "=" + name + "\n\n[" + name + "]\nversion=" + version
+        + "\nvupno=7\n";
+    std::FILE* f = std::fopen(list.c_str(), "w");
+    const bool listOk = f && std::fputs(listText.c_str(), f) >= 0;
+    if ((f && std::fclose(f) != 0) || !listOk || !writeFirmware(firmware, fileBytes, simFirmwareHeader(key, version))
+        || !writeBody(bodyFile, firmware, framing.head, framing.tail)) {
+        std::fprintf(stderr, "kelvora-bench: cannot write the fleet's firmware folder\n");
+        removeTempFile(list);
+        removeTempFile(firmware);
+        removeTempFile(bodyFile);
+        return std::nullopt;
+    }
+
+    std::optional<Server> cameras =
+        startServer({tools.camsim(), "--cameras", std::to_string(kFleetCameras), "--port", "0", "--model", "TK300",
+                     "--restart-seconds", std::to_string(kFleetRestartSeconds)},
+                    "camera: ", kFleetCameras, 30);
+    std::vector<std::string> addresses;
+    // The cameras print each request once answered: when a run's last upload was answered
+    // tells its uploads from its wait for the restarts.
+    using Clock = std::chrono::steady_clock;
+    std::mutex answeredLock;
+    std::vector<Clock::time_point> uploadsAnswered;
+    std::thread reader;
+    if (cameras) {
+        for (const std::string& line : cameras->lines)
+            addresses.push_back(line.substr(0, line.find(' ')));
+        reader = std::thread([&, fd = cameras->out] {
+            std::string text;
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    break;
+                text.append(buf, std::size_t(n));
+                for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+                    if (text.find(" [upload] -> 200 ") < end) {
+                        std::lock_guard<std::mutex> lock(answeredLock);
+                        uploadsAnswered.push_back(Clock::now());
+                    }
+                }
+            }
+            ::close(fd);
+        });
+        cameras->out = -1; // the reader's, until the cameras end
+    }
+    // Seconds from t0 to the last of the n uploads answered since; nullopt unless exactly n were.
+    auto uploadsDone = [&](Clock::time_point t0, std::size_t n) -> std::optional<double> {
+        std::lock_guard<std::mutex> lock(answeredLock);
+        std::vector<Clock::time_point> since;
+        std::copy_if(uploadsAnswered.begin(), uploadsAnswered.end(), std::back_inserter(since),
+                     [t0](Clock::time_point t) { return t >= t0; });
+        if (since.size() != n)
+            return std::nullopt;
+        return std::chrono::duration<double>(*std::max_element(since.begin(), since.end()) - t0).count();
+    };
+    ::setenv("KELVORA_USER", kCameraUser, 1);
+    ::setenv("KELVORA_PASSWORD", kCameraPassword, 1);
+    const QString credential = QString::fromLatin1(
+        (QByteArray(kCameraUser) + ':' + QByteArray(kCameraPassword)).toBase64());
+
+    std::vector<double> peaks, onePeaks, uploads, oneUploads;
+    // The fleet's update of the first n cameras; it exits 0 only when each completed and
+    // shows the folder's version.
+    auto fleet = [&](std::size_t n, std::vector<double>* peak, std::vector<double>* upload) {
+        return [&, n, peak, upload]() -> std::optional<double> {
+            std::vector<std::string> args{tools.fleet(), "update", "--folder", g_tempDir, "--all", "--yes",
+                                          "--parallel", std::to_string(kFleetCameras)};
+            args.insert(args.end(), addresses.begin(), addresses.begin() + std::ptrdiff_t(n));
+            const Clock::time_point t0 = Clock::now();
+            const Run r = runProcess(args, 300);
+            const std::optional<double> done = uploadsDone(t0, n);
+            if (!r.ok || !done)
+                return std::nullopt;
+            peak->push_back(double(r.maxRssKib) / 1024.0);
+            upload->push_back(*done);
+            return r.seconds;
+        };
+    };
+    // curl sending the fleet's body to the first n cameras at once, each accepted; then the
+    // cameras' restart, untimed, so that the next run finds them back.
+    auto curl = [&](std::size_t n) {
+        return [&, n]() -> std::optional<double> {
+            std::vector<std::string> args{tools.curl, "-sS", "--parallel", "--parallel-max", std::to_string(kFleetCameras)};
+            for (std::size_t i = 0; i < n; ++i) {
+                const QString address = QString::fromStdString(addresses[i]);
+                if (i > 0)
+                    args.push_back("--next");
+                for (const char* a : {"-o", "/dev/null", "-w", "%{http_code}\\n", "-X", "POST", "-H", "Expect:", "-T"})
+                    args.push_back(a);
+                args.push_back(bodyFile);
+                for (const auto& [h, v] : uploadHeaders(form, credential, address, bodyBytes)) {
+                    if (h == "Content-Length")
+                        continue; // curl takes it from the file
+                    args.push_back("-H");
+                    args.push_back((h + ": " + v).toStdString());
+                }
+                args.push_back(uploadUrl(form, address).toStdString());
+            }
+            const Run r = runProcess(args, 300);
+            std::string accepted;
+            for (std::size_t i = 0; i < n; ++i)
+                accepted += "200\n";
+            std::this_thread::sleep_for(std::chrono::milliseconds(kFleetRestartSeconds * 1000 + 500));
+            return r.ok && r.out == accepted ? std::optional<double>(r.seconds) : std::nullopt;
+        };
+    };
+    Rounds rounds;
+    rounds.ok = false;
+    if (addresses.size() == std::size_t(kFleetCameras))
+        rounds = measureRounds(opt.fleetRounds, {fleet(kFleetCameras, &peaks, &uploads), fleet(1, &onePeaks, &oneUploads),
+                                                 curl(kFleetCameras), curl(1)});
+    if (cameras)
+        stopServer(*cameras);
+    if (reader.joinable())
+        reader.join();
+    removeTempFile(list);
+    removeTempFile(firmware);
+    removeTempFile(bodyFile);
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: the fleet's update failed\n");
+        return std::nullopt;
+    }
+    const double ratio = rounds.ratio(1);
+    // The wait for a restart is counted in whole ticks: rounds differ by a tick, so the range shows.
+    std::vector<double> byRound;
+    for (std::size_t i = 0; i < rounds.times[0].size(); ++i)
+        byRound.push_back(rounds.times[0][i] / rounds.times[1][i]);
+    const double fileMib = double(fileBytes) / kMiB;
+    const double peak = *std::max_element(peaks.begin(), peaks.end());
+    const bool memMet = peak <= fileMib + kFleetMemoryAllowanceMib;
+    return Row{fmt("Fleet update, %d cameras, %d MB each", kFleetCameras, kFleetFileMb),
+               fmt("%.2f s, %d at once", rounds.medianTime(0), kFleetCameras),
+               fmt("%.2f s, one camera", rounds.medianTime(1)),
+               fmt("%.2f", ratio),
+               "<= 1.30; RSS <= file + 64 MB",
+               std::string(ratio <= 1.3 ? "yes" : "NO") + "; " + (memMet ? "yes" : "NO"),
+               fmt("%.0f MB (file + %.0f)", peak, peak - fileMib),
+               fmt("ratio by round %.2f to %.2f; uploads answered after %.2f s (one camera %.2f s); curl sending the same: "
+                   "%d at once %.2f s, one %.2f s; one camera's run %.0f MB",
+                   *std::min_element(byRound.begin(), byRound.end()), *std::max_element(byRound.begin(), byRound.end()),
+                   median(uploads), median(oneUploads), kFleetCameras, rounds.medianTime(2), rounds.medianTime(3),
+                   *std::max_element(onePeaks.begin(), onePeaks.end()))};
+}
+
 bool parseArgs(int argc, char** argv, Options* opt)
 {
     for (int i = 1; i < argc; ++i) {
@@ -592,7 +855,7 @@ bool parseArgs(int argc, char** argv, Options* opt)
             const int n = std::atoi(argv[++i]);
             if (n < 1)
                 return false;
-            opt->uploadRounds = opt->inquiryRounds = opt->startupRounds = n;
+            opt->uploadRounds = opt->inquiryRounds = opt->startupRounds = opt->fleetRounds = n;
         } else if (a == "--sizes" && i + 1 < argc) {
             opt->sizesMb.clear();
             std::stringstream list(argv[++i]);
@@ -605,7 +868,7 @@ bool parseArgs(int argc, char** argv, Options* opt)
             }
         } else if (a == "--only" && i + 1 < argc) {
             opt->only = argv[++i];
-            if (opt->only != "upload" && opt->only != "inquiry" && opt->only != "start-up")
+            if (opt->only != "upload" && opt->only != "inquiry" && opt->only != "start-up" && opt->only != "fleet")
                 return false;
         } else {
             return false;
@@ -638,7 +901,7 @@ int main(int argc, char* argv[])
     }
     Options opt;
     if (!parseArgs(argc, argv, &opt)) {
-        std::fprintf(stderr, "usage: kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up]\n");
+        std::fprintf(stderr, "usage: kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|inquiry|start-up|fleet]\n");
         return 2;
     }
     Tools tools;
@@ -700,14 +963,21 @@ int main(int argc, char* argv[])
         ok = !r.empty();
         rows.insert(rows.end(), r.begin(), r.end());
     }
+    if (ok && opt.runs("fleet")) {
+        std::fprintf(stderr, "kelvora-bench: fleet ...\n");
+        const std::optional<Row> r = benchFleet(tools, opt);
+        ok = r.has_value();
+        if (ok)
+            rows.push_back(*r);
+    }
     removeTempFiles();
     if (!ok)
         return 1;
 
     std::printf("\n");
     printTable(rows);
-    std::printf("\nRatio: median over %d (uploads), %d (inquiry), %d (start-up) rounds of ours / reference, both timed in the same round.\n",
-                opt.uploadRounds, opt.inquiryRounds, opt.startupRounds);
+    std::printf("\nRatio: median over %d (uploads), %d (inquiry), %d (start-up), %d (fleet) rounds of ours / reference, both timed in the same round.\n",
+                opt.uploadRounds, opt.inquiryRounds, opt.startupRounds, opt.fleetRounds);
     if (uploads.size() > 1) {
         std::string rate = "Upload rate by size (linear time means a flat rate):", over = "Peak RSS minus file size:";
         for (const UploadResult& u : uploads) {
