@@ -23,10 +23,13 @@ UpdateRun::UpdateRun(const RunRecords& records, QObject* parent)
     // The camera's own answer is judged: a redirect is an answer, not a hop.
     m_camManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     connect(m_camManager, &QNetworkAccessManager::finished, this, &UpdateRun::handleVersionReply);
+    // Seconds are counted with these ticks: a coarse timer may fire some 5 % early.
     m_watchdog = new QTimer(this);
     m_watchdog->setObjectName(QStringLiteral("diapro_Timer1"));
+    m_watchdog->setTimerType(Qt::PreciseTimer);
     m_resetWait = new QTimer(this);
     m_resetWait->setObjectName(QStringLiteral("diapro_Timer2"));
+    m_resetWait->setTimerType(Qt::PreciseTimer);
     m_manager = new QNetworkAccessManager(this);
     m_manager->setObjectName(QStringLiteral("diapro_Manager"));
     m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
@@ -244,7 +247,12 @@ void UpdateRun::resetWaitTick()
     if (!m_running)
         return;
     const vup_file_info& set = *m_records.set;
-    if (*m_records.mode == 1) {
+    double progress = *m_records.resetProgress;
+    const ResetWaitTick tick = advanceResetWait(&progress, *m_records.resetStep);
+    const bool checkedByVersion = decidedByVersionCheck(set.Model, currentExtension(*m_records.plan));
+    // A tick that ends the run asks nothing more: a request sent and aborted in one go could
+    // still reach the camera after the end is shown.
+    if (*m_records.mode == 1 && !(tick.deadline && !checkedByVersion)) {
         *m_records.mode = 2;
         m_log.line("■DEBUG■DIAPRO_timeout2_OK()");
         const QByteArray url = modelReinquiryUrl(set.CamIPAddress);
@@ -252,7 +260,7 @@ void UpdateRun::resetWaitTick()
         m_awaitedReply = getInquiry(m_manager, url);
         m_out.append(m_awaitedReply);
     }
-    const ResetWaitTick tick = advanceResetWait(m_records.resetProgress, *m_records.resetStep);
+    *m_records.resetProgress = progress;
     emit progressChanged(tick.percent);
     m_log.value(tick.percent);
     m_log.value(*m_records.resetProgress);
@@ -260,7 +268,7 @@ void UpdateRun::resetWaitTick()
     m_log.value(*m_records.resetTimeout);
     if (!tick.deadline)
         return;
-    if (decidedByVersionCheck(set.Model, currentExtension(*m_records.plan))) {
+    if (checkedByVersion) {
         if (!m_versionCheckDue)
             emit versionCheckStarted();
         m_versionCheckDue = true;

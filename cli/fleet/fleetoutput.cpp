@@ -65,6 +65,7 @@ QString fileResultName(FileResult result)
 {
     switch (result) {
     case FileResult::NotSent: return QStringLiteral("not-sent");
+    case FileResult::NotReported: return QStringLiteral("not-reported");
     case FileResult::Sent: return QStringLiteral("sent");
     case FileResult::Failed: return QStringLiteral("failed");
     case FileResult::Verified: return QStringLiteral("verified");
@@ -92,7 +93,7 @@ CameraReport reportFromPlan(const PlanEntry& entry)
     }
     report.end = FleetEnd::Stopped;
     for (const PlannedFile& f : entry.plan.files)
-        report.files.push_back({f.component, f.fileName, f.version, FileResult::NotSent});
+        report.files.push_back({f.component, f.fileName, f.version, FileResult::NotSent, f.cameraVersion});
     return report;
 }
 
@@ -118,12 +119,18 @@ void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, in
 void noteVerification(CameraReport& report, bool answered, const cam_info& after)
 {
     bool all = answered && !report.files.empty();
+    bool any = false;
     for (ReportedFile& f : report.files) {
-        if (answered && f.result == FileResult::Sent)
-            f.result = cameraVersion(after, f.component) == f.version ? FileResult::Verified : FileResult::Mismatch;
-        all = all && f.result == FileResult::Verified;
+        if (answered && f.result == FileResult::Sent) {
+            const QString now = cameraVersion(after, f.component);
+            f.result = now.isEmpty() && f.before.isEmpty() ? FileResult::NotReported
+                : now == f.version                          ? FileResult::Verified
+                                                            : FileResult::Mismatch;
+        }
+        any = any || f.result == FileResult::Verified;
+        all = all && (f.result == FileResult::Verified || f.result == FileResult::NotReported);
     }
-    report.verified = all;
+    report.verified = all && any;
 }
 
 QString scanTable(const std::vector<ScanResult>& results)

@@ -30,7 +30,8 @@ enum class FileResult {
     Sent,      // the run got past it
     Failed,    // the run ended on it
     Verified,  // sent, and the camera now reports the folder's version
-    Mismatch,  // sent, but the camera reports another version (or none)
+    Mismatch,  // sent, but the camera reports another version (or none, having reported one before)
+    NotReported,  // sent; the camera's inquiries do not report this component (before nor after)
 };
 QString fileResultName(FileResult result);  // "not-sent", "sent", ...
 
@@ -39,6 +40,7 @@ struct ReportedFile {
     QString fileName;
     QString version;  // the folder's
     FileResult result = FileResult::NotSent;
+    QString before;   // the camera's before the run; empty when it reported none
 };
 
 struct CameraReport {
@@ -64,8 +66,10 @@ void noteFileStarted(CameraReport& report, int index);
 // stop) or not sent (never posted).
 void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, int current, FileResult currentResult);
 // The camera's answer after the run: each sent file is verified when the camera now
-// reports the folder's version for its component. `verified` holds when the camera
-// answered and every planned file is verified.
+// reports the folder's version for its component; a component the camera reports neither
+// before nor after (the TK20 and TK15 inquiries skip the interface components) cannot be
+// checked. `verified` holds when the camera answered, every planned file is verified or
+// cannot be checked, and at least one is verified.
 void noteVerification(CameraReport& report, bool answered, const cam_info& after);
 
 // True when the report ends the way the update command counts as well done.

@@ -306,6 +306,32 @@ private slots:
         verifyEnded(*d);
     }
 
+    // A camera that never comes back, each re-inquiry answered (refused) before the next tick:
+    // the tick that reaches the deadline ends the run without asking once more, so nothing
+    // goes to the camera after the end.
+    void lastTickAsksNothing()
+    {
+        SimFaults never;
+        never.upload = SimUploadFault::NeverReturn;
+        m_sim->setFaults(never);
+        auto d = makeDialog();
+        const auto driver = [&] {
+            if (!waitFor([&] { return DiaPro_mode == 1; }))
+                return;
+            for (int tick = 0; tick < 400 && d->isRunInProgress(); ++tick) {
+                invoke(*d, "DIAPRO_timeout2");
+                waitFor([&] { return DiaPro_mode != 2 || !d->isRunInProgress(); });
+            }
+        };
+        QVERIFY(!runAsCaller(*d, makeSet(CAM_MODELID_QV_TK300, {{"cam_eeprom", "c.eep", fw("cam_eeprom", "V01.01"), 1}}),
+                             driver).hung);
+        QCOMPARE(m_watcher->texts(), QStringList{"UpdateNG"});
+        const QStringList lines = m_log->lines();
+        const qsizetype lastTick = lines.lastIndexOf(QStringLiteral("■DEBUG■DIAPRO_timeout2()"));
+        QVERIFY(lastTick > 0 && !lines.mid(lastTick).contains(QStringLiteral("■DEBUG■DIAPRO_timeout2_OK()")));
+        QCOMPARE(qsizetype(m_sim->requests().size() - 1), lines.count(QStringLiteral("■DEBUG■DIAPRO_timeout2_OK()")));
+    }
+
     // A TKD7 S whose network software comes back with the file's version (a mismatch is a tst_faults
     // end). The re-inquiry is never doubled while out, and is still out when the next file starts.
     void networkVersion()

@@ -81,7 +81,9 @@ CameraReport plannedReport()
     entry.plan.valid = true;
     entry.plan.files = {{1, QStringLiteral("net.img"), QStringLiteral("V02.20"), 1, QStringLiteral("V02.10")},
                         {2, QStringLiteral("servo.spt"), QStringLiteral("V01.20"), 3, QStringLiteral("V01.10")},
-                        {0, QStringLiteral("cam.bin"), QStringLiteral("V01.50"), 9, QStringLiteral("V01.40")}};
+                        {0, QStringLiteral("cam.bin"), QStringLiteral("V01.50"), 9, QStringLiteral("V01.40")},
+                        // A component the camera's inquiries do not report (as a TK20's interface EEPROM).
+                        {8, QStringLiteral("if.eep"), QStringLiteral("V03.10"), 10, QString()}};
     return reportFromPlan(entry);
 }
 
@@ -102,20 +104,20 @@ private slots:
         QTest::addColumn<QString>("results");
         QTest::addColumn<bool>("verified");
         QTest::newRow("completed") << "completed" << 2 << "failed" << true << "V02.20 V01.20 V01.50"
-                                   << "verified verified verified" << true;
+                                   << "verified verified verified not-reported" << true;
         QTest::newRow("completed, one version old") << "completed" << 2 << "failed" << true << "V02.20 V01.10 V01.50"
-                                                    << "verified mismatch verified" << false;
-        QTest::newRow("completed, no answer") << "completed" << 2 << "failed" << false << "" << "sent sent sent" << false;
+                                                    << "verified mismatch verified not-reported" << false;
+        QTest::newRow("completed, no answer") << "completed" << 2 << "failed" << false << "" << "sent sent sent sent" << false;
         QTest::newRow("refused on the second") << "upload-refused" << 1 << "failed" << true << "V02.20 V01.10 V01.40"
-                                               << "verified failed not-sent" << false;
+                                               << "verified failed not-sent not-sent" << false;
         QTest::newRow("stopped before posting") << "stopped" << 1 << "not-sent" << true << "V02.20 V01.10 V01.40"
-                                                << "verified not-sent not-sent" << false;
+                                                << "verified not-sent not-sent not-sent" << false;
         QTest::newRow("stopped holding a file") << "stopped" << 1 << "failed" << true << "V02.20 V01.10 V01.40"
-                                                << "verified failed not-sent" << false;
+                                                << "verified failed not-sent not-sent" << false;
         QTest::newRow("stopped after a file") << "stopped" << 1 << "sent" << true << "V02.20 V01.20 V01.40"
-                                            << "verified verified not-sent" << false;
+                                            << "verified verified not-sent not-sent" << false;
         QTest::newRow("stopped before the first") << "stopped" << -1 << "not-sent" << true << "V02.10 V01.10 V01.40"
-                                                  << "not-sent not-sent not-sent" << false;
+                                                  << "not-sent not-sent not-sent not-sent" << false;
     }
 
     void fileResults()
@@ -179,7 +181,8 @@ private slots:
                  QByteArray(R"({"cameras":[{"address":"127.0.0.1:8080","end":"upload-refused","files":[)"
                             R"({"component":"network_cpu","file":"net.img","result":"failed","version":"V02.20"},)"
                             R"({"component":"servo_cpu","file":"servo.spt","result":"not-sent","version":"V01.20"},)"
-                            R"({"component":"cam_cpu","file":"cam.bin","result":"not-sent","version":"V01.50"}],)"
+                            R"({"component":"cam_cpu","file":"cam.bin","result":"not-sent","version":"V01.50"},)"
+                            R"({"component":"interface_eeprom","file":"if.eep","result":"not-sent","version":"V03.10"}],)"
                             R"("message":"VerUp Err","model":"QV_TK300","verified":false}]})"));
         QVERIFY(!writeReport(tmp.filePath(QStringLiteral("none/report.json")), {report}, &error));
     }
