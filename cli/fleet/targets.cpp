@@ -189,7 +189,7 @@ QStringList expandRange(const QString& range, QString* error)
     const qsizetype slash = range.indexOf(QLatin1Char('/'));
     quint32 base = 0;
     if (!parseIPv4(range.left(slash), &base)) {
-        *error = QStringLiteral("a range is an IPv4 address, \"/\" and a prefix length, as in 192.168.0.0/28");
+        *error = QStringLiteral("a range is an IPv4 address, \"/\" and a prefix length, as in 198.51.100.0/28");
         return {};
     }
     bool ok = false;

@@ -23,7 +23,7 @@ struct TargetList {
 QString normalizeAddress(const QString& target, QString* error);
 
 // The addresses of a range "A.B.C.D/N", in ascending order. Host bits of A.B.C.D are
-// ignored (192.168.0.7/30 is 192.168.0.4/30). Up to /30 the network and broadcast
+// ignored (198.51.100.7/30 is 198.51.100.4/30). Up to /30 the network and broadcast
 // addresses are left out; a /31 gives both its addresses, a /32 its one.
 QStringList expandRange(const QString& range, QString* error);
 
