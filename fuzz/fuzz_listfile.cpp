@@ -3,7 +3,7 @@
 // checker over the same folder. The checker must choose what the tool chooses.
 //
 // Input: the model the checker is asked about, then the list file's bytes.
-#include "cli/check/foldercheck.h"
+#include "launch/foldercheck.h"
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"
 #include "fuzz/fuzzsupport.h"

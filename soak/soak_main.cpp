@@ -11,7 +11,7 @@
 #include "app/mainwindow.h"
 #include "camera/caminfo.h"
 #include "camera/inquiry.h"
-#include "cli/fleet/fleetdriver.h"
+#include "fleet/fleetdriver.h"
 #include "launch/componentversions.h"
 #include "launch/credentials.h"
 #include "launch/dialogpassword.h"

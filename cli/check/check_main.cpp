@@ -1,7 +1,7 @@
 // kelvora-check: finds a firmware folder's mistakes before anyone is at the camera.
 
 #include "cli/check/checkreport.h"
-#include "cli/check/foldercheck.h"
+#include "launch/foldercheck.h"
 #include "camera/caminfo.h"
 #include "kelvora/version.h"
 

@@ -4,7 +4,7 @@
 // The folder checker's result for a person (plain text, one line per problem) and for
 // scripts (JSON).
 
-#include "cli/check/foldercheck.h"
+#include "launch/foldercheck.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "cli/fleet/fleetcommand.h"
 #include "cli/fleet/interruptwatcher.h"
-#include "cli/fleet/targets.h"
+#include "fleet/targets.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 // A command of kelvora-fleet once its arguments, folder and credentials have been
 // checked, and the function that carries it out against the cameras.
 
-#include "cli/fleet/fleetplan.h"
+#include "fleet/fleetplan.h"
 #include "cli/fleet/terminalprompt.h"
 #include "kelvora/version.h"
 

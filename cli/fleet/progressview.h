@@ -6,7 +6,7 @@
 // a terminal, one plain line per event ("192.0.2.5 file 1/3 main.bin uploading 40%"),
 // percentages in steps of ten. Widget-free.
 
-#include "cli/fleet/fleetplan.h"
+#include "fleet/camerastatus.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -14,27 +14,6 @@
 #include <QStringList>
 
 #include <functional>
-
-struct CameraStatus {
-    enum class Phase {
-        Waiting,     // not started: nothing shown
-        Asking,      // inquiry sequence
-        Uploading,   // file posted, percent of its bytes sent
-        Restarting,  // the camera writes the file and restarts, percent of the expected time
-        CheckingNetwork,  // the network version check of the run
-        Verifying,   // asking the camera again after the run
-        Ended,
-    };
-    QString address;
-    Phase phase = Phase::Waiting;
-    int fileNumber = 0;  // 1-based position in the upload order
-    int fileCount = 0;
-    QString fileName;
-    int percent = -1;    // -1: not known
-    FleetEnd end = FleetEnd::Stopped;  // when ended
-    QString message;     // when ended: the window's text, or why the camera was not reached
-    bool verified = false;
-};
 
 // What the status says after the address: "file 2/3 main.bin uploading 40%",
 // "completed, verified", "upload-refused: VerUp Err". A percent is floored to `step`.

@@ -1,4 +1,4 @@
-#include "cli/fleet/cameralog.h"
+#include "fleet/cameralog.h"
 #include "cli/fleet/fleetoutput.h"
 #include "cli/fleet/progressview.h"
 

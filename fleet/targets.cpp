@@ -1,4 +1,4 @@
-#include "cli/fleet/targets.h"
+#include "fleet/targets.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,5 +1,5 @@
 // Target arguments become addresses. Nothing is ever sent to them.
-#include "cli/fleet/targets.h"
+#include "fleet/targets.h"
 
 #include <QFile>
 #include <QTemporaryDir>

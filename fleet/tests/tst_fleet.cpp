@@ -3,7 +3,7 @@
 // every camera that took its files received, byte for byte, what the window itself sends
 // that camera for the same components.
 #include "app/mainwindow.h"
-#include "cli/fleet/fleetdriver.h"
+#include "fleet/fleetdriver.h"
 #include "launch/credentials.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"

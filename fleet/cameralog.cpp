@@ -1,4 +1,4 @@
-#include "cli/fleet/cameralog.h"
+#include "fleet/cameralog.h"
 
 #include "common/debuglog.h"
 

@@ -50,6 +50,8 @@ QString fleetEndMessage(FleetEnd end);
 
 // The index in kComponents of a list-file key ("cam_cpu", ..., "eeprom_cam"); -1 if none.
 int componentIndexOfKey(const QString& key);
+// The list-file key of a component index.
+QString componentKey(int component);
 
 // Which components are sent.
 struct PlanChoice {

@@ -1,4 +1,4 @@
-#include "cli/fleet/fleetscheduler.h"
+#include "fleet/fleetscheduler.h"
 
 #include <algorithm>
 #include <utility>

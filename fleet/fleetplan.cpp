@@ -1,4 +1,4 @@
-#include "cli/fleet/fleetplan.h"
+#include "fleet/fleetplan.h"
 
 #include "firmware/listfile.h"
 #include "launch/compat.h"
@@ -53,11 +53,6 @@ constexpr std::array<RunRow, 11> kRunEnds{{
     {RunEnd::Stopped, FleetEnd::Stopped},
     {RunEnd::StoppedSending, FleetEnd::Stopped},
 }};
-
-QString keyOf(int component)
-{
-    return QLatin1String(kComponents[std::size_t(component)].key);
-}
 
 QString runMessage(RunEnd end)
 {
@@ -123,10 +118,15 @@ QString fleetEndMessage(FleetEnd end)
     return {};
 }
 
+QString componentKey(int component)
+{
+    return QLatin1String(kComponents[std::size_t(component)].key);
+}
+
 int componentIndexOfKey(const QString& key)
 {
     for (int i = 0; i < kComponentCount; ++i) {
-        if (key == keyOf(i))
+        if (key == componentKey(i))
             return i;
     }
     return -1;
@@ -140,7 +140,7 @@ bool parseOnlyKeys(const QStringList& values, QSet<int>* components, QString* er
             if (component < 0) {
                 QStringList known;
                 for (int i = 0; i < kComponentCount; ++i)
-                    known << keyOf(i);
+                    known << componentKey(i);
                 *error = QStringLiteral("unknown component \"%1\" in --only; the keys are %2")
                              .arg(key.trimmed(), known.join(QStringLiteral(", ")));
                 return false;
@@ -218,7 +218,7 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
         refuse(plan, FleetEnd::VersionsRefused,
                c < 0 ? QStringLiteral("the model is refused")
                      : QStringLiteral("%1 version \"%2\" is not allowed for %3 (%4)")
-                           .arg(keyOf(c), (plan.set.*kComponents[std::size_t(c)].field).Version,
+                           .arg(componentKey(c), (plan.set.*kComponents[std::size_t(c)].field).Version,
                                 checkModelName(camera.ModelID), allowedVersionsText(camera.ModelID, c)));
         return plan;
     }
@@ -249,7 +249,7 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
         for (int i = 0; ticked > 0 && i < kComponentCount; ++i) {
             const file_info& f = plan.set.*kComponents[std::size_t(i)].field;
             if (f.Select == RMOCAM_TRUE && f.Vupno == 0) {
-                reason = QStringLiteral("%1 (%2) has no upload order number (vupno)").arg(keyOf(i), f.FileName);
+                reason = QStringLiteral("%1 (%2) has no upload order number (vupno)").arg(componentKey(i), f.FileName);
                 break;
             }
         }
@@ -264,7 +264,7 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
         if (!isFolderFileName(f.FileName)) {
             plan.files.clear();
             refuse(plan, FleetEnd::FileUnreadable,
-                   QStringLiteral("%1 names \"%2\", which is not inside the folder").arg(keyOf(i), f.FileName));
+                   QStringLiteral("%1 names \"%2\", which is not inside the folder").arg(componentKey(i), f.FileName));
             return plan;
         }
         plan.files.push_back({i, f.FileName, f.Version, f.Vupno, cameraVersion(camera, i)});

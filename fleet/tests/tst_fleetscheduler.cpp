@@ -1,10 +1,7 @@
-#include "cli/fleet/fleetscheduler.h"
-#include "cli/fleet/interruptwatcher.h"
+#include "fleet/fleetscheduler.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
-#include <csignal>
 #include <deque>
 
 class TestFleetScheduler : public QObject
@@ -76,20 +73,7 @@ private slots:
     }
 
     // Ctrl-C reaches the event loop: the first press stops starting, the second stops now.
-    void interrupts()
-    {
-        InterruptWatcher watcher;
-        QVERIFY(watcher.isWatching());
-        QSignalSpy starting(&watcher, &InterruptWatcher::stopStarting);
-        QSignalSpy now(&watcher, &InterruptWatcher::stopNow);
-        QCOMPARE(::raise(SIGINT), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(starting.size(), 1, 5000);
-        QCOMPARE(now.size(), 0);
-        QCOMPARE(::raise(SIGINT), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(now.size(), 1, 5000);
-        QCOMPARE(starting.size(), 1);
-        QCOMPARE(watcher.presses(), 2);
-    }
+
 };
 
 QTEST_GUILESS_MAIN(TestFleetScheduler)

@@ -1,4 +1,4 @@
-#include "cli/check/foldercheck.h"
+#include "launch/foldercheck.h"
 
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"

@@ -5,10 +5,10 @@
 // collects what each camera answered and how its run ended. Widget-free. The objects it
 // drives (camera/camerainquiry.h, update/updaterun.h) appear only in fleetdriver.cpp.
 
-#include "cli/fleet/fleetoutput.h"
-#include "cli/fleet/fleetscheduler.h"
-#include "cli/fleet/progressview.h"
 #include "common/debuglog.h"
+#include "fleet/camerastatus.h"
+#include "fleet/fleetreport.h"
+#include "fleet/fleetscheduler.h"
 #include "update/firmwarefiles.h"
 
 #include <QObject>

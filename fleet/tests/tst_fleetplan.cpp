@@ -1,4 +1,4 @@
-#include "cli/fleet/fleetplan.h"
+#include "fleet/fleetplan.h"
 
 #include "firmware/listfile.h"
 #include "tests/support/fiforelease.h"
