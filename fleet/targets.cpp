@@ -64,17 +64,17 @@ bool allDigitsAndDots(const QString& text)
     return true;
 }
 
-QString withPort(const QString& host, const QString& port, QString* error)
+// A written port, 1..65535; false with *error set otherwise.
+bool parsePort(const QString& port, int* number, QString* error)
 {
-    if (port.isNull())
-        return host;
     bool ok = false;
     const uint n = port.toUInt(&ok, 10);
     if (!ok || n < 1 || n > 65535 || port.startsWith(u'+')) {
         *error = QStringLiteral("the port must be a number from 1 to 65535");
-        return {};
+        return false;
     }
-    return n == 80 ? host : host + QLatin1Char(':') + QString::number(n);
+    *number = int(n);
+    return true;
 }
 
 struct Collector {
@@ -147,15 +147,17 @@ bool addFile(const QString& fileName, Collector& out, QString* error)
 
 } // namespace
 
-QString normalizeAddress(const QString& target, QString* error)
+bool parseHostAndPort(const QString& target, HostAndPort* out, QString* error)
 {
     const auto fail = [error](const QString& why) {
         *error = why;
-        return QString();
+        return false;
     };
     if (target.isEmpty())
         return fail(QStringLiteral("empty"));
 
+    HostAndPort result;
+    QString port;
     if (target.startsWith(QLatin1Char('['))) {
         const qsizetype close = target.indexOf(QLatin1Char(']'));
         const QHostAddress v6(close > 0 ? target.mid(1, close - 1) : QString());
@@ -164,47 +166,74 @@ QString normalizeAddress(const QString& target, QString* error)
         const QString rest = target.mid(close + 1);
         if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
             return fail(QStringLiteral("only \":PORT\" may follow \"]\""));
-        return withPort(QLatin1Char('[') + v6.toString() + QLatin1Char(']'), rest.isEmpty() ? QString() : rest.mid(1),
-                        error);
+        result.host = QLatin1Char('[') + v6.toString() + QLatin1Char(']');
+        if (!rest.isEmpty())
+            port = rest.mid(1);
+    } else {
+        const qsizetype colon = target.indexOf(QLatin1Char(':'));
+        if (colon >= 0 && target.indexOf(QLatin1Char(':'), colon + 1) >= 0)
+            return fail(QStringLiteral("an IPv6 address goes in brackets, as in [::1]:8080"));
+        result.host = (colon >= 0 ? target.left(colon) : target).toLower();
+        if (colon >= 0)
+            port = target.mid(colon + 1);
+        if (allDigitsAndDots(result.host)) {
+            if (!parseIPv4(result.host, &result.ipv4))
+                return fail(QStringLiteral("not an IPv4 address (four numbers 0-255, no leading zeros)"));
+            result.isIPv4 = true;
+        } else if (!validHostName(result.host)) {
+            return fail(QStringLiteral("not a host name"));
+        }
     }
-
-    const qsizetype colon = target.indexOf(QLatin1Char(':'));
-    if (colon >= 0 && target.indexOf(QLatin1Char(':'), colon + 1) >= 0)
-        return fail(QStringLiteral("an IPv6 address goes in brackets, as in [::1]:8080"));
-    const QString host = (colon >= 0 ? target.left(colon) : target).toLower();
-    const QString port = colon >= 0 ? target.mid(colon + 1) : QString();
-
-    quint32 v4 = 0;
-    if (allDigitsAndDots(host)) {
-        if (!parseIPv4(host, &v4))
-            return fail(QStringLiteral("not an IPv4 address (four numbers 0-255, no leading zeros)"));
-    } else if (!validHostName(host)) {
-        return fail(QStringLiteral("not a host name"));
+    if (!port.isNull()) {
+        if (!parsePort(port, &result.port, error))
+            return false;
+        result.portWritten = true;
     }
-    return withPort(host, port, error);
+    *out = result;
+    return true;
+}
+
+QString normalizeAddress(const QString& target, QString* error)
+{
+    HostAndPort parsed;
+    if (!parseHostAndPort(target, &parsed, error))
+        return {};
+    return parsed.port == 80 ? parsed.host : parsed.host + QLatin1Char(':') + QString::number(parsed.port);
+}
+
+bool parseRange(const QString& range, int widestPrefix, quint32* network, int* prefix, QString* error)
+{
+    const qsizetype slash = range.indexOf(QLatin1Char('/'));
+    quint32 base = 0;
+    if (slash < 0 || !parseIPv4(range.left(slash), &base)) {
+        *error = QStringLiteral("a range is an IPv4 address, \"/\" and a prefix length, as in 198.51.100.0/28");
+        return false;
+    }
+    bool ok = false;
+    const QString prefixText = range.mid(slash + 1);
+    const int n = prefixText.toInt(&ok, 10);
+    if (!ok || prefixText.startsWith(u'+') || prefixText.startsWith(u'-') || n > 32) {
+        *error = QStringLiteral("the prefix length must be a number from %1 to 32").arg(widestPrefix);
+        return false;
+    }
+    if (n < widestPrefix) {
+        *error = QStringLiteral("ranges are at most a /%1 (%2 addresses)").arg(widestPrefix).arg(quint64(1) << (32 - widestPrefix));
+        return false;
+    }
+    // A /0 has no network bits: shifting a 32-bit value by 32 is undefined.
+    const quint32 mask = n == 0 ? 0 : ~quint32(0) << (32 - n);
+    *network = base & mask;
+    *prefix = n;
+    return true;
 }
 
 QStringList expandRange(const QString& range, QString* error)
 {
-    const qsizetype slash = range.indexOf(QLatin1Char('/'));
-    quint32 base = 0;
-    if (!parseIPv4(range.left(slash), &base)) {
-        *error = QStringLiteral("a range is an IPv4 address, \"/\" and a prefix length, as in 198.51.100.0/28");
+    quint32 first = 0;
+    int prefix = 0;
+    if (!parseRange(range, kWidestPrefix, &first, &prefix, error))
         return {};
-    }
-    bool ok = false;
-    const QString prefixText = range.mid(slash + 1);
-    const int prefix = prefixText.toInt(&ok, 10);
-    if (!ok || prefixText.startsWith(u'+') || prefixText.startsWith(u'-') || prefix > 32) {
-        *error = QStringLiteral("the prefix length must be a number from %1 to 32").arg(kWidestPrefix);
-        return {};
-    }
-    if (prefix < kWidestPrefix) {
-        *error = QStringLiteral("ranges are at most a /%1 (%2 addresses)").arg(kWidestPrefix).arg(1 << (32 - kWidestPrefix));
-        return {};
-    }
     const quint32 size = quint32(1) << (32 - prefix);
-    const quint32 first = base & ~(size - 1);
     // Up to a /30 the first and last address name the network and its broadcast.
     const quint32 skip = prefix <= 30 ? 1 : 0;
     QStringList addresses;

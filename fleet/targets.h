@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 inline constexpr int kWidestPrefix = 22;  // a /22: 1024 addresses
 
@@ -21,6 +22,23 @@ struct TargetList {
 // refused, as some readers take it for octal); IPv6 goes in brackets, "[::1]" or
 // "[::1]:8080". Port 80, written or not, is the same camera: "host:80" becomes "host".
 QString normalizeAddress(const QString& target, QString* error);
+
+// One address taken apart, for fleet/targetmatch.h: the host in normal form ("cam",
+// "192.0.2.5", "[::1]"), its port (80 when none is written) and whether a port was
+// written at all, since a pattern "cam:80" is one camera and "cam" the host on any port.
+struct HostAndPort {
+    QString host;
+    int port = 80;
+    bool portWritten = false;
+    bool isIPv4 = false;
+    quint32 ipv4 = 0;  // the host's address when isIPv4
+};
+// False with *error set (as normalizeAddress words it) when `target` is no address.
+bool parseHostAndPort(const QString& target, HostAndPort* out, QString* error);
+
+// A range "A.B.C.D/N" with N from `widestPrefix` to 32: its first address (host bits
+// cleared) and N. False with *error set otherwise.
+bool parseRange(const QString& range, int widestPrefix, quint32* network, int* prefix, QString* error);
 
 // The addresses of a range "A.B.C.D/N", in ascending order. Host bits of A.B.C.D are
 // ignored (198.51.100.7/30 is 198.51.100.4/30). Up to /30 the network and broadcast
