@@ -2,6 +2,7 @@
 
 #include "common/debuglog.h"
 
+#include <QDateTime>
 #include <QDir>
 
 #include <algorithm>
@@ -43,6 +44,7 @@ void CameraLog::write(const QString& line)
     QString text = line;
     for (const QString& secret : std::as_const(m_secrets))
         text.replace(secret, QLatin1String(kelvora::kSecretMask));
-    m_file.write(text.toUtf8() + '\n');
+    const QByteArray stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
+    m_file.write(stamp + ' ' + text.toUtf8() + '\n');
     m_file.flush();
 }

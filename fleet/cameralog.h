@@ -2,7 +2,8 @@
 #define KELVORA_FLEET_CAMERALOG_H
 
 // One camera's debug log in a file of its own (--log-dir). Every line is written as the
-// run gives it, except that the secrets it is told about never reach the file.
+// run gives it, after the UTC time it was written ("2026-12-08T09:30:00.125Z "), except
+// that the secrets it is told about never reach the file.
 
 #include <QFile>
 #include <QString>

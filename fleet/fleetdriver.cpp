@@ -1,23 +1,40 @@
 #include "fleet/fleetdriver.h"
 
 #include "fleet/cameralog.h"
+#include "fleet/fleetpolicy.h"
 
 #include "camera/camerainquiry.h"
-#include "launch/credentials.h"
 #include "update/updaterun.h"
+
+#include <QElapsedTimer>
+
+#include <utility>
 
 struct FleetDriver::Work {
     CameraInquiry* inquiry = nullptr;  // the inquiry under way (first or after the run)
     UpdateRun* run = nullptr;
     OwnRunRecords records;             // the run's own, as the window's are process-wide
-    std::unique_ptr<CameraLog> log;
+    // Shared with the sinks of the run's and the inquiries' logs: a handler that still
+    // writes after the camera has ended writes into a log that is still there.
+    std::shared_ptr<CameraLog> log;
     CameraStatus status;
+    QElapsedTimer upload;  // since the current file was posted
     int current = -1;    // 0-based position of the file the run is on
+    int position = -1;   // in the stage's scheduler; -1 without a run
     bool posted = false; // the current file has gone out (bytes sent, or the wait begun)
     bool heldAtStop = false;  // the camera held a file when everything was stopped
     bool runEnded = false;
     bool ended = false;  // the camera is done with, in this stage
 };
+
+namespace {
+
+QDateTime now()
+{
+    return QDateTime::currentDateTimeUtc();
+}
+
+} // namespace
 
 FleetDriver::FleetDriver(QObject* parent)
     : QObject(parent)
@@ -93,53 +110,42 @@ void FleetDriver::inquiryEnded(int index)
 
 // ---- update runs ----
 
-void FleetDriver::update(const std::vector<PlanEntry>& entries, int parallel, const QString& credential,
-                         const QStringList& secrets, const QString& logDir)
+void FleetDriver::update(const std::vector<PlanEntry>& entries, const std::vector<QString>& credentials,
+                         const UpdateOptions& options)
 {
     m_entries = entries;
-    m_credential = credential;
-    m_secrets = secrets;
-    m_logDir = logDir;
+    m_credentials = credentials;
+    m_credentials.resize(entries.size());
+    m_options = options;
     m_reports.clear();
     m_work.clear();
-    m_runIndex.clear();
-    m_position.assign(entries.size(), -1);
+    m_failures = 0;
+    m_budgetSpent = false;
+    std::vector<int> runs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         m_reports.push_back(reportFromPlan(entries[i]));
         auto w = std::make_unique<Work>();
         w->status.address = entries[i].scan.address;
         w->status.fileCount = int(entries[i].plan.files.size());
         m_work.push_back(std::move(w));
-        if (entries[i].scan.ok && entries[i].plan.valid) {
-            m_position[i] = int(m_runIndex.size());
-            m_runIndex.push_back(int(i));
-        }
-    }
-    // Cameras without a run are done with already.
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (m_position[i] < 0) {
-            Work& w = *m_work[i];
-            w.ended = true;
-            w.status.phase = CameraStatus::Phase::Ended;
-            w.status.end = m_reports[i].end;
-            w.status.message = entries[i].scan.ok ? m_reports[i].message : entries[i].scan.error;
-            publish(int(i));
-        }
+        if (entries[i].scan.ok && entries[i].plan.valid)
+            runs.push_back(int(i));
     }
     m_updating = true;
-    m_scheduler = std::make_unique<FleetScheduler>(
-        int(m_runIndex.size()), parallel, [this](int position) { startRun(m_runIndex[std::size_t(position)]); },
-        [this] {
-            // Never started: "stopped", nothing sent.
-            for (int position : m_scheduler->notStarted())
-                cameraEnded(m_runIndex[std::size_t(position)]);
-            m_updating = false;
-            emit updatesDone();
-        });
-    if (m_stopStarting)
-        m_scheduler->stopStarting();
-    else
-        m_scheduler->run();
+    // Cameras without a run are done with already.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!(entries[i].scan.ok && entries[i].plan.valid)) {
+            m_reports[i].ended = now();
+            finishCamera(int(i));
+        }
+    }
+    // The canary: the first cameras in target order, on their own; the rest wait for them.
+    std::vector<int> first;
+    m_later.clear();
+    for (int i : runs)
+        (i < m_options.canary ? first : m_later).push_back(i);
+    m_inCanary = m_options.canary > 0;
+    startStage(m_inCanary ? first : m_later);
 }
 
 bool FleetDriver::updatesFinished() const
@@ -147,10 +153,60 @@ bool FleetDriver::updatesFinished() const
     return !m_updating;
 }
 
+void FleetDriver::startStage(const std::vector<int>& cameras)
+{
+    m_stage = cameras;
+    for (std::size_t k = 0; k < m_stage.size(); ++k)
+        m_work[std::size_t(m_stage[k])]->position = int(k);
+    m_scheduler = std::make_unique<FleetScheduler>(
+        int(m_stage.size()), m_options.parallel, [this](int position) { startRun(m_stage[std::size_t(position)]); },
+        // Never from inside the scheduler: the next stage replaces it.
+        [this] { QMetaObject::invokeMethod(this, &FleetDriver::stageDone, Qt::QueuedConnection); });
+    if (m_stopStarting || m_budgetSpent)
+        m_scheduler->stopStarting();
+    else
+        m_scheduler->run();
+}
+
+void FleetDriver::stageDone()
+{
+    for (int position : m_scheduler->notStarted())
+        holdBack(m_stage[std::size_t(position)], m_stopStarting ? FleetEnd::Stopped : FleetEnd::NotStarted);
+    if (m_inCanary) {
+        m_inCanary = false;
+        bool passed = true;
+        for (int i = 0; i < m_options.canary && i < int(m_reports.size()); ++i)
+            passed = passed && canaryPassed(m_reports[std::size_t(i)]);
+        emit canaryDone(passed);
+        if (passed && !m_stopStarting && !m_budgetSpent && !m_later.empty()) {
+            startStage(std::exchange(m_later, {}));
+            return;
+        }
+        for (int i : std::exchange(m_later, {}))
+            holdBack(i, m_stopStarting ? FleetEnd::Stopped : FleetEnd::NotStarted);
+    }
+    m_scheduler.reset();
+    m_updating = false;
+    emit updatesDone();
+}
+
+void FleetDriver::holdBack(int index, FleetEnd end)
+{
+    CameraReport& report = m_reports[std::size_t(index)];
+    report.end = end;
+    report.message = fleetEndMessage(end);
+    if (end == FleetEnd::NotStarted)
+        report.reason = m_budgetSpent ? QStringLiteral("held back: %1 cameras failed").arg(m_failures)
+                                      : QStringLiteral("held back: the canary did not pass");
+    report.ended = now();
+    finishCamera(index);
+}
+
 void FleetDriver::startRun(int index)
 {
     Work& w = *m_work[std::size_t(index)];
     const QString& address = m_entries[std::size_t(index)].scan.address;
+    m_reports[std::size_t(index)].started = now();
     auto* run = new UpdateRun(w.records.view(), this);
     w.run = run;
     run->setTickIntervals(m_watchdogTickMs, m_resetWaitTickMs);
@@ -161,6 +217,7 @@ void FleetDriver::startRun(int index)
         Work& w = *m_work[std::size_t(index)];
         w.current = file;
         w.posted = false;
+        w.upload.start();
         noteFileStarted(m_reports[std::size_t(index)], file);
         w.status.phase = CameraStatus::Phase::Uploading;
         w.status.fileNumber = file + 1;
@@ -168,6 +225,12 @@ void FleetDriver::startRun(int index)
         w.status.fileName = fileName;
         w.status.percent = 0;
         publish(index);
+    });
+    connect(run, &UpdateRun::fileAccepted, this, [this, index] {
+        Work& w = *m_work[std::size_t(index)];
+        std::vector<ReportedFile>& files = m_reports[std::size_t(index)].files;
+        if (w.current >= 0 && w.current < int(files.size()))
+            files[std::size_t(w.current)].uploadSeconds = double(w.upload.nsecsElapsed()) / 1e9;
     });
     connect(run, &UpdateRun::uploadProgress, this, [this, index](qint64 sent, qint64 total) {
         Work& w = *m_work[std::size_t(index)];
@@ -198,9 +261,9 @@ void FleetDriver::startRun(int index)
 
     vup_file_info set = m_entries[std::size_t(index)].plan.set;
     set.CamIPAddress = address;
-    set.Base64 = m_credential;
-    if (run->start(set) != 0)
-        runEnded(index, FleetEnd::NothingToSend, fleetEndMessage(FleetEnd::NothingToSend));
+    set.Base64 = m_credentials[std::size_t(index)];
+    if (run->start(set) != 0 && !w.runEnded)
+        runEnded(index, FleetEnd::NoUploadOrder, fleetEndMessage(FleetEnd::NoUploadOrder));
 }
 
 void FleetDriver::runEnded(int index, FleetEnd end, const QString& message)
@@ -226,7 +289,7 @@ void FleetDriver::runEnded(int index, FleetEnd end, const QString& message)
     if (anySent && !m_stopNow)
         startVerification(index);
     else
-        cameraEnded(index);
+        finishCamera(index);
 }
 
 void FleetDriver::startVerification(int index)
@@ -250,42 +313,52 @@ void FleetDriver::verificationEnded(int index)
     w.inquiry->disconnect(this);
     w.inquiry->deleteLater();
     w.inquiry = nullptr;
-    cameraEnded(index);
+    finishCamera(index);
 }
 
-void FleetDriver::cameraEnded(int index)
+void FleetDriver::finishCamera(int index)
 {
     Work& w = *m_work[std::size_t(index)];
     if (w.ended)
         return;
     w.ended = true;
-    const CameraReport& report = m_reports[std::size_t(index)];
+    CameraReport& report = m_reports[std::size_t(index)];
+    if (!report.ended.isValid())
+        report.ended = now();
     w.status.phase = CameraStatus::Phase::Ended;
     w.status.end = report.end;
-    w.status.message = report.message;
+    w.status.message = report.message.isEmpty() ? report.reason : report.message;
     w.status.verified = report.verified;
     publish(index);
     w.log.reset();
-    m_scheduler->done(m_position[std::size_t(index)]);
+    emit cameraEnded(index);
+    if (w.position < 0 || !m_scheduler)
+        return;
+    // The budget is judged before the next camera can start in this one's place.
+    if (cameraFailed(report) && ++m_failures >= m_options.maxFailures && m_options.maxFailures > 0 && !m_budgetSpent) {
+        m_budgetSpent = true;
+        m_scheduler->stopStarting();
+        emit budgetSpent(m_failures);
+    }
+    m_scheduler->done(w.position);
 }
 
 kelvora::DebugLog FleetDriver::cameraLog(int index)
 {
     kelvora::DebugLog log;
     Work& w = *m_work[std::size_t(index)];
-    if (m_logDir.isEmpty())
+    if (m_options.logDir.isEmpty())
         return log;
     if (!w.log) {
-        auto file = std::make_unique<CameraLog>();
+        auto file = std::make_shared<CameraLog>();
         QString error;
-        if (!file->open(m_logDir, m_entries[std::size_t(index)].scan.address, &error))
+        if (!file->open(m_options.logDir, m_entries[std::size_t(index)].scan.address, &error))
             return log;
-        for (const QString& secret : std::as_const(m_secrets))
+        for (const QString& secret : std::as_const(m_options.secrets))
             file->addSecret(secret);
         w.log = std::move(file);
     }
-    CameraLog* sink = w.log.get();
-    log.setSink([sink](const QString& line) { sink->write(line); });
+    log.setSink([sink = w.log](const QString& line) { sink->write(line); });
     return log;
 }
 
@@ -323,15 +396,18 @@ void FleetDriver::stopNow()
             // Whatever the run does after this, the camera is "stopped" now.
             runEnded(i, FleetEnd::Stopped, QString());
         } else if (w.inquiry) {
-            w.inquiry->disconnect(this);
-            w.inquiry->deleteLater();
-            w.inquiry = nullptr;
+            // Let go of its requests first: an answer or bound that came before the
+            // deferred delete would otherwise still be judged, and written to the log.
+            CameraInquiry* inquiry = std::exchange(w.inquiry, nullptr);
+            inquiry->disconnect(this);
+            inquiry->abort();
+            inquiry->deleteLater();
             if (m_inquiring) {
                 m_scans[std::size_t(i)].error = QStringLiteral("stopped");
                 m_scheduler->done(i);
             } else {
                 noteVerification(m_reports[std::size_t(i)], false, cam_info());
-                cameraEnded(i);
+                finishCamera(i);
             }
         }
     }

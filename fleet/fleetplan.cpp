@@ -19,12 +19,15 @@ struct EndRow {
     const char* name;
 };
 
-constexpr std::array<EndRow, 12> kEndNames{{
+constexpr std::array<EndRow, 18> kEndNames{{
     {FleetEnd::Completed, "completed"},
+    {FleetEnd::UpToDate, "up-to-date"},
     {FleetEnd::Unreachable, "unreachable"},
     {FleetEnd::NoSection, "no-section"},
     {FleetEnd::VersionsRefused, "versions-refused"},
     {FleetEnd::NothingToSend, "nothing-to-send"},
+    {FleetEnd::NoUploadOrder, "no-upload-order"},
+    {FleetEnd::SumRefused, "sum-refused"},
     {FleetEnd::UploadFailed, "upload-failed"},
     {FleetEnd::UploadRefused, "upload-refused"},
     {FleetEnd::NoUploadReply, "no-upload-reply"},
@@ -32,6 +35,8 @@ constexpr std::array<EndRow, 12> kEndNames{{
     {FleetEnd::VersionCheckFailed, "version-check-failed"},
     {FleetEnd::FileUnreadable, "file-unreadable"},
     {FleetEnd::Stopped, "stopped"},
+    {FleetEnd::NotStarted, "not-started"},
+    {FleetEnd::Pending, "pending"},
 }};
 
 struct RunRow {
@@ -39,10 +44,11 @@ struct RunRow {
     FleetEnd end;
 };
 
-// The first row of each fleet end gives its window text.
+// The first row of each fleet end gives its window text. A run that cannot start after its
+// plan was accepted has met a file the plan could not foresee as unsendable.
 constexpr std::array<RunRow, 11> kRunEnds{{
     {RunEnd::Completed, FleetEnd::Completed},
-    {RunEnd::NotStarted, FleetEnd::NothingToSend},
+    {RunEnd::NotStarted, FleetEnd::NoUploadOrder},
     {RunEnd::UploadFailed, FleetEnd::UploadFailed},
     {RunEnd::UploadRefused, FleetEnd::UploadRefused},
     {RunEnd::NoUploadForm, FleetEnd::UploadRefused},
@@ -93,6 +99,17 @@ QString fleetEndName(FleetEnd end)
     return {};
 }
 
+bool fleetEndFromName(const QString& name, FleetEnd* end)
+{
+    for (const EndRow& row : kEndNames) {
+        if (name == QLatin1String(row.name)) {
+            *end = row.end;
+            return true;
+        }
+    }
+    return false;
+}
+
 FleetEnd fleetEndOfRun(RunEnd end)
 {
     for (const RunRow& row : kRunEnds) {
@@ -104,9 +121,14 @@ FleetEnd fleetEndOfRun(RunEnd end)
 
 QString fleetEndMessage(FleetEnd end)
 {
-    // A stopped run tells its own message; a camera stopped before its run, none.
-    if (end == FleetEnd::Stopped)
+    // A stopped run tells its own message; a camera stopped before its run, none. Nothing
+    // went wrong with a camera that has nothing to send.
+    if (end == FleetEnd::Stopped || end == FleetEnd::NotStarted || end == FleetEnd::Pending
+        || end == FleetEnd::UpToDate || end == FleetEnd::NothingToSend)
         return {};
+    // The window ends a run on a file that fails its sum as on one it cannot open.
+    if (end == FleetEnd::SumRefused)
+        return fleetEndMessage(FleetEnd::FileUnreadable);
     if (end == FleetEnd::NoSection)
         return QStringLiteral("File is NOT exist!");
     if (end == FleetEnd::VersionsRefused)
@@ -225,14 +247,21 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
     plan.versionsAccepted = true;
 
     // The ticks: a component with a file, asked for, and (unless all are asked for) whose
-    // versions are both known and differ.
+    // versions are both known and differ. A component asked for whose versions are both
+    // known and equal is current.
     vup_file_info tagged = plan.set;
     int ticked = 0;
+    int asked = 0;
+    int current = 0;
     for (int i = 0; i < kComponentCount; ++i) {
         file_info& f = plan.set.*kComponents[std::size_t(i)].field;
         const QString& running = cameraVersion(camera, i);
-        const bool send = !f.FileName.isEmpty() && (choice.only.isEmpty() || choice.only.contains(i))
-            && (choice.all || (!running.isEmpty() && !f.Version.isEmpty() && running != f.Version));
+        const bool wanted = !f.FileName.isEmpty() && (choice.only.isEmpty() || choice.only.contains(i));
+        const bool known = !running.isEmpty() && !f.Version.isEmpty();
+        const bool same = known && running == f.Version;
+        const bool send = wanted && (choice.all || (known && !same)) && !(choice.skipCurrent && same);
+        asked += wanted ? 1 : 0;
+        current += wanted && same ? 1 : 0;
         f.Select = send ? RMOCAM_TRUE : RMOCAM_FALSE;
         ticked += send ? 1 : 0;
         // The run's own plan functions order the ticks; each name is swapped for its
@@ -241,19 +270,28 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
         t.Select = f.Select;
         t.FileName = QString::number(i);
     }
+    if (ticked == 0) {
+        if (current > 0)
+            refuse(plan, FleetEnd::UpToDate, QStringLiteral("the camera runs the folder's versions"));
+        else if (asked == 0)
+            refuse(plan, FleetEnd::NothingToSend, QStringLiteral("no component asked for has a file"));
+        else
+            refuse(plan, FleetEnd::NothingToSend,
+                   QStringLiteral("the versions of the components asked for are not known on both sides (--all sends them)"));
+        return plan;
+    }
 
     sort_fileinfo order;
     if (gatherUploadPlan(tagged, order) != 0) {
-        QString reason = choice.all ? QStringLiteral("no component asked for has a file")
-                                    : QStringLiteral("no component asked for differs from the camera's version");
-        for (int i = 0; ticked > 0 && i < kComponentCount; ++i) {
+        QString reason = QStringLiteral("the plan has no file to send");
+        for (int i = 0; i < kComponentCount; ++i) {
             const file_info& f = plan.set.*kComponents[std::size_t(i)].field;
             if (f.Select == RMOCAM_TRUE && f.Vupno == 0) {
                 reason = QStringLiteral("%1 (%2) has no upload order number (vupno)").arg(componentKey(i), f.FileName);
                 break;
             }
         }
-        refuse(plan, FleetEnd::NothingToSend, reason);
+        refuse(plan, FleetEnd::NoUploadOrder, reason);
         return plan;
     }
     sortUploadPlan(order);

@@ -22,21 +22,28 @@ class QSettings;
 // How a camera's run ended, or why it never started. Names as scripts see them.
 enum class FleetEnd {
     Completed,
+    UpToDate,         // nothing to send: the camera already runs the folder's versions
     Unreachable,
     NoSection,
     VersionsRefused,
-    NothingToSend,
+    NothingToSend,    // the components asked for have no file, or no version to compare
+    NoUploadOrder,    // a file to send has no upload order number (vupno)
+    SumRefused,       // a file to send differs from the folder's SHA256SUMS, or is not listed there
     UploadFailed,
     UploadRefused,
     NoUploadReply,
     CameraNotBack,
     VersionCheckFailed,
     FileUnreadable,
-    Stopped,
+    Stopped,          // Ctrl-C: stopped before or during its run
+    NotStarted,       // held back by the canary or the failure budget
+    Pending,          // not ended yet (a report written while the update goes on)
 };
 
 // "completed", "no-section", ...
 QString fleetEndName(FleetEnd end);
+// The end of a name; false for a name that is none.
+bool fleetEndFromName(const QString& name, FleetEnd* end);
 
 // The end of a camera's update run as the fleet names it (both upload refusals are
 // "upload-refused"; a run that could not start had nothing to send; both stops "stopped").
@@ -44,8 +51,9 @@ FleetEnd fleetEndOfRun(RunEnd end);
 
 // What the window shows for an end: "File is NOT exist!" (no section),
 // "MW_OpenPasswordDialog CamFileNone." (versions refused), and for the ends of a run the
-// run's own message ("Start Err" when there is nothing to send, "VerUp Err", "UpdateNG",
-// ...). Empty for an unreachable camera (the window stays silent) and a stopped one.
+// run's own message ("Start Err" when a file has no upload order, "VerUp Err", "UpdateNG",
+// ...). Empty where nothing went wrong (up to date, nothing to send), for an unreachable
+// camera (the window stays silent) and for a camera stopped or held back.
 QString fleetEndMessage(FleetEnd end);
 
 // The index in kComponents of a list-file key ("cam_cpu", ..., "eeprom_cam"); -1 if none.
@@ -57,6 +65,9 @@ QString componentKey(int component);
 struct PlanChoice {
     bool all = false;  // every component with a file; otherwise only those whose versions differ
     QSet<int> only;    // component indices; empty: no restriction
+    // Never a component whose camera version is already the folder's, even with `all`: a
+    // resumed update must not send a file again that went out before the interruption.
+    bool skipCurrent = false;
 };
 
 // Parses "--only" values ("cam_cpu,eeprom_cam", repeated options joined). Returns false

@@ -2,16 +2,236 @@
 
 #include "launch/componentversions.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+
+#include <array>
+#include <cmath>
 
 namespace {
+
+constexpr qint64 kMaxReportBytes = 64 * 1024 * 1024;
+
+struct ResultRow {
+    FileResult result;
+    const char* name;
+};
+
+constexpr std::array<ResultRow, 6> kResultNames{{
+    {FileResult::NotSent, "not-sent"},
+    {FileResult::Sent, "sent"},
+    {FileResult::Failed, "failed"},
+    {FileResult::Verified, "verified"},
+    {FileResult::Mismatch, "mismatch"},
+    {FileResult::NotReported, "not-reported"},
+}};
 
 QJsonObject camerasDocument(const QJsonArray& cameras)
 {
     return QJsonObject{{QStringLiteral("cameras"), cameras}};
+}
+
+// The known versions by list-file key; a component without one is left out.
+QJsonObject versionsObject(const QStringList& versions)
+{
+    QJsonObject object;
+    for (int i = 0; i < kComponentCount && i < versions.size(); ++i) {
+        if (!versions[i].isEmpty())
+            object.insert(componentKey(i), versions[i]);
+    }
+    return object;
+}
+
+QJsonValue timeValue(const QDateTime& time)
+{
+    return time.isValid() ? QJsonValue(utcText(time)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject runObject(const RunInfo& run)
+{
+    QJsonArray only;
+    QList<int> keys(run.choice.only.begin(), run.choice.only.end());
+    std::sort(keys.begin(), keys.end());
+    for (int c : keys)
+        only.append(componentKey(c));
+    return QJsonObject{{QStringLiteral("tool"), run.tool},
+                       {QStringLiteral("version"), run.version},
+                       {QStringLiteral("folder"), run.folder},
+                       {QStringLiteral("all"), run.choice.all},
+                       {QStringLiteral("only"), only},
+                       {QStringLiteral("started"), timeValue(run.started)},
+                       {QStringLiteral("ended"), timeValue(run.ended)}};
+}
+
+QJsonObject cameraObject(const CameraReport& r)
+{
+    QJsonArray files;
+    for (const ReportedFile& f : r.files) {
+        QJsonObject file{{QStringLiteral("component"), componentKey(f.component)},
+                         {QStringLiteral("file"), f.fileName},
+                         {QStringLiteral("version"), f.version},
+                         {QStringLiteral("version_before"), f.before},
+                         {QStringLiteral("result"), fileResultName(f.result)},
+                         {QStringLiteral("size"), f.size >= 0 ? QJsonValue(double(f.size)) : QJsonValue(QJsonValue::Null)},
+                         {QStringLiteral("sha256"), f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(f.sha256)},
+                         {QStringLiteral("upload_seconds"),
+                          f.uploadSeconds >= 0 ? QJsonValue(std::round(f.uploadSeconds * 1000) / 1000) : QJsonValue(QJsonValue::Null)}};
+        files.append(file);
+    }
+    return QJsonObject{{QStringLiteral("address"), r.address},
+                       {QStringLiteral("model"), fleetModelName(r.model)},
+                       {QStringLiteral("end"), fleetEndName(r.end)},
+                       {QStringLiteral("message"), r.message},
+                       {QStringLiteral("reason"), r.reason},
+                       {QStringLiteral("verified"), r.verified},
+                       {QStringLiteral("credentials"), r.credentialSource},
+                       {QStringLiteral("started"), timeValue(r.started)},
+                       {QStringLiteral("ended"), timeValue(r.ended)},
+                       {QStringLiteral("versions_before"), versionsObject(r.before)},
+                       {QStringLiteral("versions_after"), versionsObject(r.after)},
+                       {QStringLiteral("files"), files}};
+}
+
+QJsonObject reportObject(const FleetReport& report)
+{
+    QJsonArray cameras;
+    for (const CameraReport& r : report.cameras)
+        cameras.append(cameraObject(r));
+    QJsonObject object = runObject(report.run);
+    object.insert(QStringLiteral("cameras"), cameras);
+    return object;
+}
+
+// ---- reading back ----
+
+bool readTime(const QJsonValue& value, QDateTime* time)
+{
+    if (value.isNull() || value.isUndefined()) {
+        *time = QDateTime();
+        return true;
+    }
+    *time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return time->isValid();
+}
+
+bool readVersions(const QJsonValue& value, QStringList* versions, QString* error)
+{
+    versions->clear();
+    if (value.isUndefined() || value.isNull())
+        return true;
+    if (!value.isObject()) {
+        *error = QStringLiteral("versions that are not an object");
+        return false;
+    }
+    const QJsonObject object = value.toObject();
+    if (object.isEmpty())
+        return true;
+    QStringList list;
+    for (int i = 0; i < kComponentCount; ++i)
+        list << object.value(componentKey(i)).toString();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (componentIndexOfKey(it.key()) < 0) {
+            *error = QStringLiteral("an unknown component \"%1\"").arg(it.key());
+            return false;
+        }
+    }
+    *versions = list;
+    return true;
+}
+
+int modelOfName(const QString& name)
+{
+    for (int id = 1; id <= 12; ++id) {
+        if (fleetModelName(id) == name)
+            return id;
+    }
+    return 0;
+}
+
+bool readCamera(const QJsonObject& o, CameraReport* r, QString* error)
+{
+    r->address = o.value(QStringLiteral("address")).toString();
+    if (r->address.isEmpty()) {
+        *error = QStringLiteral("a camera without an address");
+        return false;
+    }
+    const QString where = QStringLiteral("camera %1: ").arg(r->address);
+    const QString model = o.value(QStringLiteral("model")).toString();
+    r->model = modelOfName(model);
+    if (!model.isEmpty() && r->model == 0) {
+        *error = where + QStringLiteral("unknown model \"%1\"").arg(model);
+        return false;
+    }
+    if (!fleetEndFromName(o.value(QStringLiteral("end")).toString(), &r->end)) {
+        *error = where + QStringLiteral("unknown end \"%1\"").arg(o.value(QStringLiteral("end")).toString());
+        return false;
+    }
+    r->message = o.value(QStringLiteral("message")).toString();
+    r->reason = o.value(QStringLiteral("reason")).toString();
+    r->verified = o.value(QStringLiteral("verified")).toBool();
+    r->credentialSource = o.value(QStringLiteral("credentials")).toString();
+    if (!readTime(o.value(QStringLiteral("started")), &r->started) || !readTime(o.value(QStringLiteral("ended")), &r->ended)) {
+        *error = where + QStringLiteral("a time that is not ISO 8601");
+        return false;
+    }
+    QString why;
+    if (!readVersions(o.value(QStringLiteral("versions_before")), &r->before, &why)
+        || !readVersions(o.value(QStringLiteral("versions_after")), &r->after, &why)) {
+        *error = where + why;
+        return false;
+    }
+    const QJsonArray files = o.value(QStringLiteral("files")).toArray();
+    for (const QJsonValue& v : files) {
+        const QJsonObject fo = v.toObject();
+        ReportedFile f;
+        f.component = componentIndexOfKey(fo.value(QStringLiteral("component")).toString());
+        if (f.component < 0 || !fileResultFromName(fo.value(QStringLiteral("result")).toString(), &f.result)) {
+            *error = where + QStringLiteral("a file with an unknown component or result");
+            return false;
+        }
+        f.fileName = fo.value(QStringLiteral("file")).toString();
+        f.version = fo.value(QStringLiteral("version")).toString();
+        f.before = fo.value(QStringLiteral("version_before")).toString();
+        f.size = fo.value(QStringLiteral("size")).isDouble() ? qint64(fo.value(QStringLiteral("size")).toDouble()) : -1;
+        f.sha256 = fo.value(QStringLiteral("sha256")).toString();
+        f.uploadSeconds = fo.value(QStringLiteral("upload_seconds")).isDouble() ? fo.value(QStringLiteral("upload_seconds")).toDouble() : -1;
+        r->files.push_back(f);
+    }
+    return true;
+}
+
+// ---- CSV ----
+
+QByteArray csvCell(QString text)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))
+        || text.contains(QLatin1Char('\r'))) {
+        text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+        text = QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text.toUtf8();
+}
+
+QByteArray csvRow(const QStringList& cells)
+{
+    QByteArray row;
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        if (i > 0)
+            row += ',';
+        row += csvCell(cells[i]);
+    }
+    return row + "\r\n";
+}
+
+QString numberOr(double value, int decimals)
+{
+    return value >= 0 ? QString::number(value, 'f', decimals) : QString();
 }
 
 } // namespace
@@ -23,15 +243,35 @@ QString fleetModelName(int model)
 
 QString fileResultName(FileResult result)
 {
-    switch (result) {
-    case FileResult::NotSent: return QStringLiteral("not-sent");
-    case FileResult::NotReported: return QStringLiteral("not-reported");
-    case FileResult::Sent: return QStringLiteral("sent");
-    case FileResult::Failed: return QStringLiteral("failed");
-    case FileResult::Verified: return QStringLiteral("verified");
-    case FileResult::Mismatch: break;
+    for (const ResultRow& row : kResultNames) {
+        if (row.result == result)
+            return QLatin1String(row.name);
     }
-    return QStringLiteral("mismatch");
+    return {};
+}
+
+bool fileResultFromName(const QString& name, FileResult* result)
+{
+    for (const ResultRow& row : kResultNames) {
+        if (name == QLatin1String(row.name)) {
+            *result = row.result;
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList versionList(const cam_info& camera)
+{
+    QStringList versions;
+    for (int i = 0; i < kComponentCount; ++i)
+        versions << cameraVersion(camera, i);
+    return versions;
+}
+
+QString utcText(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 CameraReport reportFromPlan(const PlanEntry& entry)
@@ -45,15 +285,23 @@ CameraReport reportFromPlan(const PlanEntry& entry)
         return report;
     }
     report.model = entry.scan.camera.ModelID;
+    report.before = versionList(entry.scan.camera);
     if (!entry.plan.valid) {
         report.end = entry.plan.end;
         report.message = entry.plan.message;
         report.reason = entry.plan.reason;
         return report;
     }
-    report.end = FleetEnd::Stopped;
-    for (const PlannedFile& f : entry.plan.files)
-        report.files.push_back({f.component, f.fileName, f.version, FileResult::NotSent, f.cameraVersion});
+    report.end = FleetEnd::Pending;
+    report.credentialSource = entry.credentialSource;
+    for (const PlannedFile& f : entry.plan.files) {
+        ReportedFile file;
+        file.component = f.component;
+        file.fileName = f.fileName;
+        file.version = f.version;
+        file.before = f.cameraVersion;
+        report.files.push_back(file);
+    }
     return report;
 }
 
@@ -91,7 +339,10 @@ void noteVerification(CameraReport& report, bool answered, const cam_info& after
         all = all && (f.result == FileResult::Verified || f.result == FileResult::NotReported);
     }
     report.verified = all && any;
+    if (answered)
+        report.after = versionList(after);
 }
+
 
 QByteArray scanJson(const std::vector<ScanResult>& results)
 {
@@ -116,6 +367,7 @@ QByteArray scanJson(const std::vector<ScanResult>& results)
     }
     return QJsonDocument(camerasDocument(cameras)).toJson(QJsonDocument::Indented);
 }
+
 
 QByteArray planJson(const std::vector<PlanEntry>& entries)
 {
@@ -150,34 +402,136 @@ QByteArray planJson(const std::vector<PlanEntry>& entries)
     return QJsonDocument(camerasDocument(cameras)).toJson(QJsonDocument::Indented);
 }
 
-QByteArray reportJson(const std::vector<CameraReport>& reports)
+
+QByteArray reportJson(const FleetReport& report)
 {
-    QJsonArray cameras;
-    for (const CameraReport& r : reports) {
-        QJsonArray files;
-        for (const ReportedFile& f : r.files) {
-            files.append(QJsonObject{{QStringLiteral("component"), componentKey(f.component)},
-                                     {QStringLiteral("file"), f.fileName},
-                                     {QStringLiteral("version"), f.version},
-                                     {QStringLiteral("result"), fileResultName(f.result)}});
-        }
-        cameras.append(QJsonObject{{QStringLiteral("address"), r.address},
-                                   {QStringLiteral("model"), fleetModelName(r.model)},
-                                   {QStringLiteral("end"), fleetEndName(r.end)},
-                                   {QStringLiteral("message"), r.message},
-                                   {QStringLiteral("verified"), r.verified},
-                                   {QStringLiteral("files"), files}});
-    }
-    return QJsonDocument(camerasDocument(cameras)).toJson(QJsonDocument::Indented);
+    return QJsonDocument(reportObject(report)).toJson(QJsonDocument::Indented);
 }
 
-bool writeReport(const QString& path, const std::vector<CameraReport>& reports, QString* error)
+QByteArray reportJsonLine(const FleetReport& report)
 {
-    QSaveFile file(path);
-    const QByteArray bytes = reportJson(reports);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    return QJsonDocument(reportObject(report)).toJson(QJsonDocument::Compact);
+}
+
+bool parseReport(const QByteArray& json, FleetReport* report, QString* error)
+{
+    QJsonParseError parsed;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parsed);
+    if (parsed.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("not JSON (%1 at byte %2)").arg(parsed.errorString()).arg(parsed.offset);
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    if (!doc.isObject() || !o.value(QStringLiteral("cameras")).isArray()) {
+        *error = QStringLiteral("not a report of kelvora-fleet update (no \"cameras\" list)");
+        return false;
+    }
+    FleetReport r;
+    r.run.tool = o.value(QStringLiteral("tool")).toString();
+    r.run.version = o.value(QStringLiteral("version")).toString();
+    r.run.folder = o.value(QStringLiteral("folder")).toString();
+    r.run.choice.all = o.value(QStringLiteral("all")).toBool();
+    for (const QJsonValue& key : o.value(QStringLiteral("only")).toArray()) {
+        const int c = componentIndexOfKey(key.toString());
+        if (c < 0) {
+            *error = QStringLiteral("an unknown component \"%1\" in \"only\"").arg(key.toString());
+            return false;
+        }
+        r.run.choice.only.insert(c);
+    }
+    if (!readTime(o.value(QStringLiteral("started")), &r.run.started) || !readTime(o.value(QStringLiteral("ended")), &r.run.ended)) {
+        *error = QStringLiteral("a run time that is not ISO 8601");
+        return false;
+    }
+    for (const QJsonValue& v : o.value(QStringLiteral("cameras")).toArray()) {
+        CameraReport camera;
+        if (!v.isObject() || !readCamera(v.toObject(), &camera, error)) {
+            if (!v.isObject())
+                *error = QStringLiteral("a camera that is not an object");
+            return false;
+        }
+        r.cameras.push_back(camera);
+    }
+    *report = r;
+    return true;
+}
+
+bool readReport(const QString& path, FleetReport* report, QString* error)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("does not exist");
+        return false;
+    }
+    // A FIFO or device would hold the read; a huge file is not a report.
+    if (!info.isFile()) {
+        *error = QStringLiteral("is not a regular file");
+        return false;
+    }
+    if (info.size() > kMaxReportBytes) {
+        *error = QStringLiteral("is larger than a report can be");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return false;
     }
-    return true;
+    return parseReport(file.read(kMaxReportBytes + 1), report, error);
+}
+
+QByteArray scanCsv(const std::vector<ScanResult>& results)
+{
+    QStringList head{QStringLiteral("address"), QStringLiteral("ok"), QStringLiteral("model"), QStringLiteral("display")};
+    for (int i = 0; i < kComponentCount; ++i)
+        head << componentKey(i);
+    head << QStringLiteral("error");
+    QByteArray out = csvRow(head);
+    for (const ScanResult& r : results) {
+        QStringList row{r.address, r.ok ? QStringLiteral("yes") : QStringLiteral("no"),
+                        r.ok ? fleetModelName(r.camera.ModelID) : QString(),
+                        r.ok && isValidModelId(r.camera.ModelID) ? modelDisplayName(r.camera.ModelID) : QString()};
+        for (int i = 0; i < kComponentCount; ++i)
+            row << (r.ok ? cameraVersion(r.camera, i) : QString());
+        row << (r.ok ? QString() : r.error);
+        out += csvRow(row);
+    }
+    return out;
+}
+
+QByteArray reportCsvHeader()
+{
+    return csvRow({QStringLiteral("run_started"), QStringLiteral("folder"), QStringLiteral("address"),
+                   QStringLiteral("model"), QStringLiteral("end"), QStringLiteral("verified"),
+                   QStringLiteral("credentials"), QStringLiteral("camera_started"), QStringLiteral("camera_ended"),
+                   QStringLiteral("component"), QStringLiteral("file"), QStringLiteral("version"),
+                   QStringLiteral("version_before"), QStringLiteral("version_after"), QStringLiteral("result"),
+                   QStringLiteral("size"), QStringLiteral("sha256"), QStringLiteral("upload_seconds"),
+                   QStringLiteral("message"), QStringLiteral("reason")});
+}
+
+QByteArray reportCsvRows(const FleetReport& report)
+{
+    QByteArray out;
+    const QString runStarted = report.run.started.isValid() ? utcText(report.run.started) : QString();
+    for (const CameraReport& r : report.cameras) {
+        const QStringList camera{runStarted, report.run.folder, r.address, fleetModelName(r.model), fleetEndName(r.end),
+                                 r.verified ? QStringLiteral("yes") : QStringLiteral("no"), r.credentialSource,
+                                 r.started.isValid() ? utcText(r.started) : QString(),
+                                 r.ended.isValid() ? utcText(r.ended) : QString()};
+        const QStringList tail{r.message, r.reason};
+        if (r.files.empty()) {
+            out += csvRow(camera + QStringList(9, QString()) + tail);
+            continue;
+        }
+        for (const ReportedFile& f : r.files) {
+            out += csvRow(camera
+                          + QStringList{componentKey(f.component), f.fileName, f.version, f.before,
+                                        r.after.value(f.component), fileResultName(f.result),
+                                        f.size >= 0 ? QString::number(f.size) : QString(), f.sha256,
+                                        numberOr(f.uploadSeconds, 3)}
+                          + tail);
+        }
+    }
+    return out;
 }

@@ -2,13 +2,18 @@
 #define KELVORA_FLEET_FLEETREPORT_H
 
 // What the many-camera engine finds and does, as plain records: each camera's answer to the
-// inquiry, its plan, and its update report; and the report as JSON, for scripts and as the
-// file --report writes. Widget-free.
+// inquiry, its plan, and its update report with the run around it (tool, folder, times);
+// and the one report structure's forms: JSON for scripts and the report file (written and
+// read back, for `report`, `--resume` and the history), CSV for a spreadsheet. Every table,
+// CSV row and history line comes from these records. Widget-free; no secret is ever held
+// here: a camera's credentials appear only as where they came from.
 
 #include "fleet/fleetplan.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -27,6 +32,7 @@ struct ScanResult {
 struct PlanEntry {
     ScanResult scan;
     CameraPlan plan;
+    QString credentialSource;  // "file line 7", "environment", "prompt"; empty without a run
 };
 
 enum class FileResult {
@@ -38,6 +44,7 @@ enum class FileResult {
     NotReported,  // sent; the camera's inquiries do not report this component (before nor after)
 };
 QString fileResultName(FileResult result);  // "not-sent", "sent", ...
+bool fileResultFromName(const QString& name, FileResult* result);
 
 struct ReportedFile {
     int component = -1;
@@ -45,21 +52,44 @@ struct ReportedFile {
     QString version;  // the folder's
     FileResult result = FileResult::NotSent;
     QString before;   // the camera's before the run; empty when it reported none
+    qint64 size = -1;           // bytes of the file as sent; -1 when it was not read
+    QString sha256;             // of those bytes, lower-case hex; empty when not read
+    double uploadSeconds = -1;  // from the post to the camera's acceptance; -1 when not accepted
 };
 
 struct CameraReport {
     QString address;
     int model = 0;        // CAM_MODELID_NONE when unknown
-    FleetEnd end = FleetEnd::Stopped;
+    FleetEnd end = FleetEnd::Pending;
     QString message;      // the window's text for the end
-    QString reason;       // why a camera had no run, for the operator (not in the report file)
+    QString reason;       // why a camera had no run, for the operator
     bool verified = false;
+    QString credentialSource;  // where the camera's credentials came from; empty without a run
+    QDateTime started;    // UTC; invalid when no run started
+    QDateTime ended;      // UTC; invalid while pending
+    QStringList before;   // the nine versions from the plan's inquiry ("" not reported); empty when unreachable
+    QStringList after;    // the nine from the verification; empty when not asked again or no answer
     std::vector<ReportedFile> files;  // upload order
 };
 
+// The run around the cameras: what the report's reader needs to know where it came from,
+// and to resume it.
+struct RunInfo {
+    QString tool;         // "kelvora-fleet"
+    QString version;      // the tool's
+    QString folder;       // the firmware folder, absolute
+    PlanChoice choice;    // all, only (skipCurrent is the resumed run's own)
+    QDateTime started;    // UTC
+    QDateTime ended;      // UTC; invalid while the update goes on
+};
+
+struct FleetReport {
+    RunInfo run;
+    std::vector<CameraReport> cameras;
+};
+
 // The report of a camera before its run: an unreachable camera or a refused plan has its
-// end already; a valid plan lists its files, none sent, with end "stopped" until the run
-// says otherwise.
+// end already; a valid plan lists its files, none sent, pending until the run says otherwise.
 CameraReport reportFromPlan(const PlanEntry& entry);
 
 // The run has posted file `index` (0-based in upload order): every earlier file is done.
@@ -76,14 +106,31 @@ void noteRunEnded(CameraReport& report, FleetEnd end, const QString& message, in
 // cannot be checked, and at least one is verified.
 void noteVerification(CameraReport& report, bool answered, const cam_info& after);
 
-// True when the report ends the way the update command counts as well done.
-inline bool reportWell(const CameraReport& r) { return r.end == FleetEnd::Completed && r.verified; }
+// The nine versions of an inquiry's record, in component order ("" where none).
+QStringList versionList(const cam_info& camera);
+
+// "2026-12-08T09:30:00.125Z": every time the tool writes.
+QString utcText(const QDateTime& time);
 
 QByteArray scanJson(const std::vector<ScanResult>& results);
 QByteArray planJson(const std::vector<PlanEntry>& entries);
-QByteArray reportJson(const std::vector<CameraReport>& reports);
+QByteArray reportJson(const FleetReport& report);
+// As a single line (the history keeps one report a line).
+QByteArray reportJsonLine(const FleetReport& report);
 
-// Writes the report whole or not at all (an existing file is kept on failure).
-bool writeReport(const QString& path, const std::vector<CameraReport>& reports, QString* error);
+// Reads a report written by reportJson (or a history line). False with *error naming what
+// is wrong (not JSON, a camera without an address, an unknown end, ...): a report that is
+// read back decides which cameras a resumed update leaves alone, so nothing is guessed.
+bool parseReport(const QByteArray& json, FleetReport* report, QString* error);
+// Reads the report file at `path` (a regular file of at most 64 MB).
+bool readReport(const QString& path, FleetReport* report, QString* error);
+
+// CSV for a spreadsheet (RFC 4180, CRLF): scan, one row a camera; report, one row a file
+// (a camera without files has one row of its own). A cell a spreadsheet would take for a
+// formula (starting with "=", "+", "-", "@", tab or CR) is written with a leading "'":
+// cameras and folders are not trusted to write into someone's spreadsheet.
+QByteArray scanCsv(const std::vector<ScanResult>& results);
+QByteArray reportCsvHeader();
+QByteArray reportCsvRows(const FleetReport& report);
 
 #endif

@@ -866,7 +866,9 @@ std::vector<RunRecord> Soak::runRound(int firstRun, int cameras)
         entries.push_back(entry);
     }
     const QString credential = basicCredential(kUser, kPassword);
-    driver.update(entries, cameras, credential, {kUser, kPassword, credential}, QString());
+    UpdateOptions options;
+    options.parallel = cameras;
+    driver.update(entries, std::vector<QString>(entries.size(), credential), options);
     waitFor([&] { return driver.updatesFinished(); }, kRoundBoundMs + 5000);
     bound.stop();
 
@@ -881,6 +883,9 @@ std::vector<RunRecord> Soak::runRound(int firstRun, int cameras)
         const QString& why = entries[std::size_t(i)].scan.error;
         if (!driver.updatesFinished() || report.end == FleetEnd::Stopped)
             r.end = End::Hang;
+        // Where the fleet has nothing to send, the window's Execute would say "Start Err".
+        else if (report.end == FleetEnd::NothingToSend)
+            r.end = End::StartErr;
         else if (report.end != FleetEnd::Unreachable)
             r.end = endOfMessage(report.message);
         else
@@ -890,7 +895,7 @@ std::vector<RunRecord> Soak::runRound(int firstRun, int cameras)
         r.messages << fleetEndName(report.end) + QLatin1Char(' ') + (report.message.isEmpty() ? why : report.message);
         if (r.fault == Fault::None && anyFault) {
             ++m_faultFreeBesideFaults;
-            if (!reportWell(report))
+            if (!(report.end == FleetEnd::Completed && report.verified))
                 m_disturbed.push_back(QStringLiteral("run %1: %2").arg(r.run).arg(r.messages.join(QString())));
         }
     }

@@ -308,6 +308,7 @@ void UpdateRun::handleReply(QNetworkReply* reply)
             m_log.line("■DEBUG■VerUp Start OK");
             m_resetWait->start(m_resetWaitTickMs);
             *m_records.mode = 1;
+            emit fileAccepted();
             return;
         }
         return;
@@ -406,9 +407,12 @@ void UpdateRun::forgetAwaitedReplies()
 void UpdateRun::abortAll()
 {
     // Their finished replies come back to the handlers, which let them go: the run is over.
+    // A reply that has met an error but whose finished() is still to come is aborted too:
+    // otherwise its handler would run after the end, when whoever drives the run may have
+    // let go of what the run writes to.
     const QList<QPointer<QNetworkReply>> out = std::exchange(m_out, {});
     for (const QPointer<QNetworkReply>& reply : out)
-        if (reply && !reply->isFinished() && reply->error() == QNetworkReply::NoError)
+        if (reply && !reply->isFinished())
             reply->abort();
 }
 

@@ -91,6 +91,8 @@ signals:
     void fileStarted(int index, int count, const QString& fileName);
     // Body bytes handed to the network for the current file.
     void uploadProgress(qint64 sent, qint64 total);
+    // The camera has accepted the current file: its upload is over, the reset wait begins.
+    void fileAccepted();
     // The progress to show for the current file: the reset wait's percent, 100 once back.
     void progressChanged(int percent);
     // The file's deadline has passed and its network software version is being asked for.

@@ -39,6 +39,12 @@ QString textOr(const QString& text, const char* absent)
     return text.isEmpty() ? QLatin1String(absent) : text;
 }
 
+// The end as a person reads it: "up to date" rather than the name scripts see.
+QString endText(FleetEnd end)
+{
+    return end == FleetEnd::UpToDate ? QStringLiteral("up to date") : fleetEndName(end);
+}
+
 } // namespace
 
 QString scanTable(const std::vector<ScanResult>& results)
@@ -74,7 +80,8 @@ QString planTable(const std::vector<PlanEntry>& entries)
         if (!p.section.isEmpty())
             head += QStringLiteral("  [%1]").arg(p.section);
         if (!p.valid) {
-            out += head + QStringLiteral("  %1: %2 (%3)\n").arg(fleetEndName(p.end), p.reason, p.message);
+            out += head + QStringLiteral("  %1: %2").arg(endText(p.end), p.reason)
+                + (p.message.isEmpty() ? QStringLiteral("\n") : QStringLiteral(" (%1)\n").arg(p.message));
             continue;
         }
         out += head + QStringLiteral("  versions accepted, %1 to send\n")
@@ -95,17 +102,48 @@ QString planTable(const std::vector<PlanEntry>& entries)
 QString summaryTable(const std::vector<CameraReport>& reports)
 {
     QList<QStringList> rows{{QStringLiteral("ADDRESS"), QStringLiteral("MODEL"), QStringLiteral("END"),
-                             QStringLiteral("VERIFIED"), QStringLiteral("FILES"), QStringLiteral("MESSAGE")}};
+                             QStringLiteral("VERIFIED"), QStringLiteral("FILES"), QStringLiteral("CREDENTIALS"),
+                             QStringLiteral("MESSAGE")}};
     for (const CameraReport& r : reports) {
         int verified = 0;
         for (const ReportedFile& f : r.files)
             verified += f.result == FileResult::Verified ? 1 : 0;
-        rows << QStringList{r.address, textOr(fleetModelName(r.model), "-"), fleetEndName(r.end),
-                            r.verified ? QStringLiteral("yes") : QStringLiteral("no"),
+        rows << QStringList{r.address, textOr(fleetModelName(r.model), "-"), endText(r.end),
+                            r.verified ? QStringLiteral("yes") : r.files.empty() ? QStringLiteral("-") : QStringLiteral("no"),
                             r.files.empty() ? QStringLiteral("-") : QStringLiteral("%1/%2").arg(verified).arg(r.files.size()),
+                            textOr(r.credentialSource, "-"),
                             r.reason.isEmpty() ? r.message
                             : r.message.isEmpty() ? r.reason
                                                   : QStringLiteral("%1 (%2)").arg(r.message, r.reason)};
+    }
+    return formatTable(rows);
+}
+
+QString runHeader(const RunInfo& run)
+{
+    const auto time = [](const QDateTime& t) { return t.isValid() ? utcText(t) : QStringLiteral("-"); };
+    return QStringLiteral("%1 %2, folder %3\nstarted %4, ended %5\n")
+        .arg(textOr(run.tool, "kelvora-fleet"), textOr(run.version, "?"), textOr(run.folder, "-"), time(run.started),
+             run.ended.isValid() ? utcText(run.ended) : QStringLiteral("- (not ended: interrupted, or still going)"));
+}
+
+QString historyTable(const std::vector<FleetReport>& reports)
+{
+    QList<QStringList> rows{{QStringLiteral("WHEN"), QStringLiteral("ADDRESS"), QStringLiteral("MODEL"),
+                             QStringLiteral("END"), QStringLiteral("VERIFIED"), QStringLiteral("SENT")}};
+    for (const FleetReport& report : reports) {
+        for (const CameraReport& r : report.cameras) {
+            QStringList sent;
+            for (const ReportedFile& f : r.files) {
+                if (f.result != FileResult::NotSent)
+                    sent << QStringLiteral("%1 %2 (%3)").arg(f.fileName, f.version, fileResultName(f.result));
+            }
+            const QDateTime when = r.started.isValid() ? r.started : report.run.started;
+            rows << QStringList{when.isValid() ? utcText(when) : QStringLiteral("-"), r.address,
+                                textOr(fleetModelName(r.model), "-"), endText(r.end),
+                                r.verified ? QStringLiteral("yes") : r.files.empty() ? QStringLiteral("-") : QStringLiteral("no"),
+                                sent.isEmpty() ? QStringLiteral("-") : sent.join(QStringLiteral(", "))};
+        }
     }
     return formatTable(rows);
 }

@@ -32,6 +32,8 @@ QString statusText(const CameraStatus& s, int step)
     case CameraStatus::Phase::Verifying: return QStringLiteral("verifying");
     case CameraStatus::Phase::Ended: break;
     }
+    if (s.end == FleetEnd::UpToDate)
+        return QStringLiteral("up to date");
     if (s.end == FleetEnd::Completed)
         return s.verified ? QStringLiteral("completed, verified") : QStringLiteral("completed, NOT verified");
     return s.message.isEmpty() ? fleetEndName(s.end) : fleetEndName(s.end) + QStringLiteral(": ") + s.message;

@@ -87,7 +87,8 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 Credentials credentialsFromEnvironment(const QProcessEnvironment& environment)
 {
-    return {environment.value(QStringLiteral("KELVORA_USER")), environment.value(QStringLiteral("KELVORA_PASSWORD"))};
+    return {environment.value(QStringLiteral("KELVORA_USER")), environment.value(QStringLiteral("KELVORA_PASSWORD")),
+            QStringLiteral("environment")};
 }
 
 Terminal::Terminal()
@@ -158,8 +159,10 @@ bool Terminal::confirm(const QString& question, const std::function<bool()>& can
 bool obtainCredentials(const QProcessEnvironment& environment, Credentials* credentials, QString* error)
 {
     *credentials = credentialsFromEnvironment(environment);
+    credentials->source = QStringLiteral("environment");
     if (credentials->complete())
         return true;
+    credentials->source = QStringLiteral("prompt");
     Terminal terminal;
     if (!terminal.isOpen()) {
         *error = QStringLiteral("no terminal to ask for the camera's user ID and password: set KELVORA_USER and "

@@ -18,6 +18,7 @@ bool writeAll(int fd, const QByteArray& bytes);
 struct Credentials {
     QString user;
     QString password;
+    QString source;  // "environment" or "prompt", for reports: never the secret itself
     bool complete() const { return !user.isEmpty() && !password.isEmpty(); }
 };
 
@@ -50,8 +51,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-enum class CredentialsFrom { Environment, Terminal };
 
 // The environment's credentials, and the terminal for what it lacks. False with *error
 // set when something is still missing: no terminal to ask, an empty answer, end of input.

@@ -1,9 +1,12 @@
 // A fleet of eight simulated cameras of mixed families, some failing, updated in one go
 // by the fleet's driver: each camera ends as it should without disturbing the others, and
 // every camera that took its files received, byte for byte, what the window itself sends
-// that camera for the same components.
+// that camera for the same components. Then the driver's own rules against simulated
+// cameras: the canary, the failure budget, a fleet already up to date, and Ctrl-C twice
+// while a camera is being verified.
 #include "app/mainwindow.h"
 #include "fleet/fleetdriver.h"
+#include "fleet/fleetpolicy.h"
 #include "launch/credentials.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
@@ -11,6 +14,7 @@
 #include "tests/support/operator.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTcpServer>
@@ -99,6 +103,62 @@ class TestFleet : public QObject
         QCOMPARE(op.texts(), QStringList{"Process has been completed successfully."});
     }
 
+    // Cameras of one model with one trouble each, at the sample folder's old versions.
+    std::vector<std::unique_ptr<CameraSim>> startCameras(const std::vector<Trouble>& troubles, QStringList* addresses)
+    {
+        std::vector<std::unique_ptr<CameraSim>> sims;
+        for (Trouble t : troubles) {
+            auto sim = std::make_unique<CameraSim>();
+            if (sim->start() <= 0 || !sim->setModel(CAM_MODELID_QV_TK300))
+                return {};
+            sim->setCredentials(kUser.toLatin1().toStdString(), kPassword.toStdString());
+            sim->setRestartTime(std::chrono::milliseconds(20));
+            SimFaults f;
+            f.rejectCredentials = t == Trouble::Credentials;
+            if (t == Trouble::NeverBack)
+                f.upload = SimUploadFault::NeverReturn;
+            sim->setFaults(f);
+            *addresses << QString::fromStdString(sim->address());
+            sims.push_back(std::move(sim));
+        }
+        return sims;
+    }
+
+    // The driver's whole update of `addresses` from the sample folder; `onStatus` sees
+    // every status as it is published.
+    std::vector<CameraReport> updateAll(FleetDriver& driver, const QStringList& addresses, UpdateOptions options,
+                                        const std::function<void(const CameraStatus&)>& onStatus = {})
+    {
+        driver.setTickIntervals(1, 1);
+        QEventLoop loop;
+        connect(&driver, &FleetDriver::inquiriesDone, &loop, &QEventLoop::quit);
+        driver.inquire(addresses, 8);
+        if (!driver.inquiriesFinished())
+            loop.exec();
+        FirmwareFolder folder;
+        QString error;
+        if (!folder.open(m_dir.path(), &error))
+            return {};
+        std::vector<PlanEntry> entries;
+        for (const ScanResult& scan : driver.scans()) {
+            PlanEntry entry;
+            entry.scan = scan;
+            if (scan.ok)
+                entry.plan = planCamera(folder, scan.camera, {});
+            entries.push_back(entry);
+        }
+        if (onStatus)
+            connect(&driver, &FleetDriver::statusChanged, &driver, onStatus);
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, &loop, [&] { driver.stopNow(); });
+        guard.start(30000);
+        connect(&driver, &FleetDriver::updatesDone, &loop, &QEventLoop::quit);
+        driver.update(entries, std::vector<QString>(entries.size(), basicCredential(kUser, kPassword)), options);
+        if (!driver.updatesFinished())
+            loop.exec();
+        return guard.isActive() ? driver.reports() : std::vector<CameraReport>();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -147,7 +207,10 @@ private slots:
         connect(&guard, &QTimer::timeout, &loop, [&] { driver.stopNow(); });
         guard.start(60000);
         connect(&driver, &FleetDriver::updatesDone, &loop, &QEventLoop::quit);
-        driver.update(entries, 8, credential, {kUser, kPassword, credential}, logs.path());
+        UpdateOptions options;
+        options.logDir = logs.path();
+        options.secrets = {kPassword, credential};
+        driver.update(entries, std::vector<QString>(entries.size(), credential), options);
         if (!driver.updatesFinished())
             loop.exec();
         QVERIFY(guard.isActive());
@@ -196,6 +259,95 @@ private slots:
             updateThroughWindow(i, members);
             QCOMPARE(uploadsOf(*m_sims[i]), fleetSent);
         }
+    }
+
+    // The canary goes first, alone; the failure budget stops the starts; a fleet that runs
+    // the folder's versions is up to date. A camera held back is never sent a byte.
+    void rules_data()
+    {
+        QTest::addColumn<std::vector<Trouble>>("troubles");
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<int>("canary");
+        QTest::addColumn<int>("maxFailures");
+        QTest::addColumn<bool>("twice");  // the same update again, once the first has ended
+        QTest::addColumn<QStringList>("ends");
+        const Trouble ok = Trouble::None;
+        const Trouble refused = Trouble::Credentials;
+        QTest::newRow("failing canary, the rest untouched") << std::vector<Trouble>{refused, ok, ok, ok} << 8 << 1 << 0 << false
+                                                            << QStringList{"upload-failed", "not-started", "not-started", "not-started"};
+        QTest::newRow("canary passes, the rest go") << std::vector<Trouble>{ok, ok, refused} << 8 << 2 << 0 << false
+                                                    << QStringList{"completed", "completed", "upload-failed"};
+        QTest::newRow("budget of one") << std::vector<Trouble>{refused, refused, ok, ok} << 1 << 0 << 1 << false
+                                       << QStringList{"upload-failed", "not-started", "not-started", "not-started"};
+        QTest::newRow("budget of two") << std::vector<Trouble>{refused, ok, refused, ok} << 1 << 0 << 2 << false
+                                       << QStringList{"upload-failed", "completed", "upload-failed", "not-started"};
+        QTest::newRow("up to date the second time") << std::vector<Trouble>{ok, ok} << 8 << 1 << 1 << true
+                                                    << QStringList{"up-to-date", "up-to-date"};
+    }
+
+    void rules()
+    {
+        QFETCH(std::vector<Trouble>, troubles);
+        QFETCH(int, parallel);
+        QFETCH(int, canary);
+        QFETCH(int, maxFailures);
+        QFETCH(bool, twice);
+        QFETCH(QStringList, ends);
+        QStringList addresses;
+        const auto sims = startCameras(troubles, &addresses);
+        QCOMPARE(sims.size(), troubles.size());
+        UpdateOptions options;
+        options.parallel = parallel;
+        options.canary = canary;
+        options.maxFailures = maxFailures;
+        std::vector<CameraReport> reports;
+        for (int round = 0; round < (twice ? 2 : 1); ++round) {
+            for (const auto& sim : sims)
+                sim->clearLog();
+            FleetDriver driver;
+            reports = updateAll(driver, addresses, options);
+        }
+        QStringList got;
+        for (const CameraReport& r : reports)
+            got << fleetEndName(r.end);
+        QCOMPARE(got, ends);
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            if (reports[i].end == FleetEnd::NotStarted || reports[i].end == FleetEnd::UpToDate)
+                QVERIFY2(sims[i]->uploads().empty(), qPrintable(reports[i].address));
+        }
+        QCOMPARE(updateExitStatus(reports), ends.count(QStringLiteral("completed")) + ends.count(QStringLiteral("up-to-date"))
+                                                    == ends.size() ? 0 : 1);
+    }
+
+    // Ctrl-C twice while a camera is being verified: the verification's answer may come
+    // before the inquiry is deleted, and nothing may then write to the camera's log.
+    void stopTwiceWhileVerifying()
+    {
+        QStringList addresses;
+        const auto sims = startCameras({Trouble::None}, &addresses);
+        QTemporaryDir logs;
+        UpdateOptions options;
+        options.logDir = logs.path();
+        FleetDriver driver;
+        bool stopped = false;
+        const auto reports = updateAll(driver, addresses, options, [&](const CameraStatus& s) {
+            if (s.phase != CameraStatus::Phase::Verifying || stopped)
+                return;
+            stopped = true;
+            QTimer::singleShot(0, &driver, [&] {
+                driver.stopStarting();
+                driver.stopNow();
+                // Inside this slot the deferred deletes wait: the camera's answer comes first.
+                QElapsedTimer clock;
+                clock.start();
+                while (clock.elapsed() < 300)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            });
+        });
+        QVERIFY(stopped);
+        QCOMPARE(reports.size(), std::size_t(1));
+        QCOMPARE(reports[0].end, FleetEnd::Completed);
+        QVERIFY(!reports[0].verified);
     }
 };
 

@@ -99,15 +99,23 @@ private slots:
         QTest::newRow("unknown on the camera is not sent") << kTk300 << 4 << "lens_fpga= interface_cpu=V01.00" << false
                                                            << "" << "interface_cpu";
         QTest::newRow("nothing differs") << kTk300 << 4 << "" << false << ""
-                                         << "nothing-to-send: no component asked for differs from the camera's version";
+                                         << "up-to-date: the camera runs the folder's versions";
+        QTest::newRow("what is asked for is current") << kTk300 << 4 << "cam_cpu=V01.40" << false << "servo_cpu,lens_fpga"
+                                                      << "up-to-date: the camera runs the folder's versions";
+        QTest::newRow("versions not known") << kTk300 << 4 << "lens_fpga= interface_cpu=" << false << "lens_fpga,interface_cpu"
+            << "nothing-to-send: the versions of the components asked for are not known on both sides (--all sends them)";
+        QByteArray noLens = kTk300;
+        noLens.replace("lens_fpga=lens.bin\n", "");
+        QTest::newRow("asked for, no file") << noLens << 4 << "" << true << "lens_fpga"
+                                            << "nothing-to-send: no component asked for has a file";
         QByteArray noVersion = kTk300;
         noVersion.replace("[lens.bin]\nversion=V01.05\n", "[lens.bin]\n");
-        QTest::newRow("unknown in the folder is not sent") << noVersion << 4 << "lens_fpga=V01.00" << false << ""
-                                                           << "nothing-to-send: no component asked for differs from the camera's version";
+        QTest::newRow("unknown in the folder is not sent") << noVersion << 4 << "lens_fpga=V01.00 cam_cpu=V01.40" << false
+                                                           << "" << "cam_cpu";
         QByteArray zero = kTk300;
         zero.replace("[lens.bin]\nversion=V01.05\nvupno=7\n", "[lens.bin]\nversion=V01.05\nvupno=0\n");
         QTest::newRow("vupno 0 refuses the plan") << zero << 4 << "" << true << ""
-                                                  << "nothing-to-send: lens_fpga (lens.bin) has no upload order number (vupno)";
+                                                  << "no-upload-order: lens_fpga (lens.bin) has no upload order number (vupno)";
         QTest::newRow("vupno 0 not asked for") << zero << 4 << "cam_cpu=V01.00" << false << "" << "cam_cpu";
         QByteArray refused = kTk300;
         refused.replace("[servo.spt]\nversion=V01.20", "[servo.spt]\nversion=V02.20");
@@ -157,6 +165,23 @@ private slots:
         QCOMPARE(ticked, int(result.files.size()));
         QCOMPARE(result.set.Model, model);
         QCOMPARE(result.set.DirPath, QDir(tmp.path()).absolutePath());
+    }
+
+    // A resumed update never sends what the camera already runs, even with --all.
+    void resumeSkipsCurrent()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(writeFile(listFilePath(tmp.path()), kTk300));
+        FirmwareFolder folder;
+        QString error;
+        QVERIFY(folder.open(tmp.path(), &error));
+        PlanChoice choice;
+        choice.all = true;
+        choice.skipCurrent = true;
+        QCOMPARE(describe(planCamera(folder, camera(4, kSame, QStringLiteral("cam_cpu=V01.40 lens_fpga=")), choice)),
+                 QStringLiteral("lens_fpga cam_cpu"));
+        QCOMPARE(describe(planCamera(folder, camera(4, kSame, QString()), choice)),
+                 QStringLiteral("up-to-date: the camera runs the folder's versions"));
     }
 
     // Each camera version is compared with its own component's file.

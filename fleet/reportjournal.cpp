@@ -1,0 +1,100 @@
+#include "fleet/reportjournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool writeAllTo(int fd, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool replaceFileWhole(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("is not a regular file");
+        return false;
+    }
+    const QString dir = info.absolutePath();
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    QByteArray temp = QFile::encodeName(QDir(dir).filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError(errno);
+        return false;
+    }
+    const bool written = writeAllTo(fd, bytes) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    ::close(fd);
+    if (!written || ::rename(temp.constData(), target.constData()) != 0) {
+        *error = systemError(written ? errno : writeError);
+        ::unlink(temp.constData());
+        return false;
+    }
+    // The rename itself reaches the disk only with its folder.
+    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+ReportJournal::ReportJournal(const QString& path, Source source, QObject* parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_source(std::move(source))
+{
+}
+
+bool ReportJournal::writeNow(QString* error)
+{
+    m_due = false;
+    ++m_writes;
+    return replaceFileWhole(m_path, reportJson(m_source()), error);
+}
+
+void ReportJournal::schedule()
+{
+    if (m_due)
+        return;
+    m_due = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!m_due)
+            return;
+        QString error;
+        if (!writeNow(&error))
+            emit writeFailed(error);
+    });
+}
+
+bool ReportJournal::flush(QString* error)
+{
+    return !m_due || writeNow(error);
+}
