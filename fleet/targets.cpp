@@ -229,16 +229,22 @@ bool parseRange(const QString& range, int widestPrefix, quint32* network, int* p
 
 QStringList expandRange(const QString& range, QString* error)
 {
+    // "A.B.C.D/N:PORT": cameras that answer on another port than 80, as simulated ones do.
+    const qsizetype colon = range.indexOf(QLatin1Char(':'), range.indexOf(QLatin1Char('/')));
+    int port = 80;
+    if (colon >= 0 && !parsePort(range.mid(colon + 1), &port, error))
+        return {};
+    const QString suffix = port == 80 ? QString() : QLatin1Char(':') + QString::number(port);
     quint32 first = 0;
     int prefix = 0;
-    if (!parseRange(range, kWidestPrefix, &first, &prefix, error))
+    if (!parseRange(colon >= 0 ? range.left(colon) : range, kWidestPrefix, &first, &prefix, error))
         return {};
     const quint32 size = quint32(1) << (32 - prefix);
     // Up to a /30 the first and last address name the network and its broadcast.
     const quint32 skip = prefix <= 30 ? 1 : 0;
     QStringList addresses;
     for (quint32 i = skip; i < size - skip; ++i)
-        addresses << ipv4Text(first + i);
+        addresses << ipv4Text(first + i) + suffix;
     return addresses;
 }
 

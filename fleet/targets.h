@@ -2,7 +2,8 @@
 #define KELVORA_FLEET_TARGETS_H
 
 // The cameras a command is for, from its TARGET arguments: "HOST", "HOST:PORT", an IPv4
-// range "A.B.C.D/N" (N from 22 to 32), or "@FILE" with one such target a line. Each
+// range "A.B.C.D/N" (N from 22 to 32, ":PORT" after it for another port than 80), or
+// "@FILE" with one such target a line. Each
 // becomes the address the window would be given ("host" or "host:port"), in the order
 // written, every camera once. Reads @FILE files; sends nothing.
 
@@ -40,9 +41,10 @@ bool parseHostAndPort(const QString& target, HostAndPort* out, QString* error);
 // cleared) and N. False with *error set otherwise.
 bool parseRange(const QString& range, int widestPrefix, quint32* network, int* prefix, QString* error);
 
-// The addresses of a range "A.B.C.D/N", in ascending order. Host bits of A.B.C.D are
-// ignored (198.51.100.7/30 is 198.51.100.4/30). Up to /30 the network and broadcast
-// addresses are left out; a /31 gives both its addresses, a /32 its one.
+// The addresses of a range "A.B.C.D/N", in ascending order, or of "A.B.C.D/N:PORT" each on
+// that port. Host bits of A.B.C.D are ignored (198.51.100.7/30 is 198.51.100.4/30). Up to
+// /30 the network and broadcast addresses are left out; a /31 gives both its addresses, a
+// /32 its one.
 QStringList expandRange(const QString& range, QString* error);
 
 // All targets: each argument is an address, a range or "@FILE". In a file, blank lines and

@@ -43,7 +43,7 @@ const char kOverview[] =
 const char kTargetsHelp[] =
     "\nTargets:\n"
     "  HOST, HOST:PORT   a camera as typed into the window (port 80 is the same camera as none)\n"
-    "  A.B.C.D/N         every address of an IPv4 range, N from 22 to 32; up to /30 the network\n"
+    "  A.B.C.D/N[:PORT]  every address of an IPv4 range, N from 22 to 32; up to /30 the network\n"
     "                    and broadcast addresses are left out\n"
     "  @FILE             one target a line; blank lines and \"#\" comments are skipped\n"
     "A camera named twice is asked once. --exclude takes the same forms (a range of any size;\n"
@@ -250,8 +250,8 @@ int main(int argc, char** argv)
         out << "kelvora-fleet " << kFleetVersion << '\n';
         return 0;
     }
-    command.json = parser.isSet(json);
-    command.csv = parser.isSet(csv);
+    command.json = (scan || plan) && parser.isSet(json);
+    command.csv = (scan || report || history) && parser.isSet(csv);
     if (command.json && command.csv)
         return usageError(QStringLiteral("--json and --csv cannot go together"));
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -297,7 +297,7 @@ int main(int argc, char** argv)
     if (command.addresses.isEmpty())
         return usageError(QStringLiteral("every target is excluded"));
 
-    if (parser.isSet(parallel)) {
+    if ((scan || update) && parser.isSet(parallel)) {
         int n = 0;
         if (!countValue(parser, parallel, kMaxParallel, &n))
             return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));

@@ -27,6 +27,9 @@ private slots:
         QTest::newRow("/30 without network and broadcast") << QStringList{"192.0.2.4/30"} << none
                                                            << QStringList{"192.0.2.5", "192.0.2.6"} << "";
         QTest::newRow("/31 both") << QStringList{"192.0.2.4/31"} << none << QStringList{"192.0.2.4", "192.0.2.5"} << "";
+        QTest::newRow("range on a port") << QStringList{"192.0.2.4/30:8080", "192.0.2.5:8080", "192.0.2.4/31:80"} << none
+                                         << QStringList{"192.0.2.5:8080", "192.0.2.6:8080", "192.0.2.4", "192.0.2.5"} << "";
+        QTest::newRow("range on a bad port") << QStringList{"192.0.2.4/30:0"} << none << QStringList{} << "from 1 to 65535";
         QTest::newRow("/32 one") << QStringList{"192.0.2.9/32"} << none << QStringList{"192.0.2.9"} << "";
         QTest::newRow("host bits ignored") << QStringList{"192.0.2.6/29"} << none
                                            << QStringList{"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.5", "192.0.2.6"} << "";
