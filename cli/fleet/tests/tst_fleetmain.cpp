@@ -114,6 +114,21 @@ private slots:
                                                   << QStringList{"KELVORA_USER=admin"} << 2 << "set KELVORA_USER and KELVORA_PASSWORD";
         QTest::newRow("report where it cannot be") << QStringList{"update", "--folder", "FW", "--report", "TMP/none/r.json", "127.0.0.1"}
                                                    << creds << 2 << "cannot write the report";
+        // Passes the up-front check (its folder is writable) but cannot be written: stops
+        // before any camera is asked.
+        QTest::newRow("report under /proc") << QStringList{"update", "--folder", "FW", "--report", "/proc/self/kelvora.json", "127.0.0.1:1"}
+                                            << creds << 2 << "cannot write the report";
+        QTest::newRow("canary of 0") << QStringList{"update", "--folder", "FW", "--canary", "0", "127.0.0.1"} << creds << 2
+                                     << "--canary takes a number from 1";
+        QTest::newRow("budget beyond the cameras") << QStringList{"update", "--folder", "FW", "--max-failures", "3", "127.0.0.1:1", "127.0.0.1:2"}
+                                                   << creds << 2 << "--max-failures takes a number from 1 to the number of cameras (2)";
+        QTest::newRow("bad exclusion") << QStringList{"scan", "--exclude", "127.0.0.0/33", "127.0.0.1"} << none << 2 << "bad target";
+        QTest::newRow("everything excluded") << QStringList{"scan", "--exclude", "127.0.0.0/24", "127.0.0.1:8080"} << none << 2
+                                             << "every target is excluded";
+        QTest::newRow("json and csv") << QStringList{"scan", "--json", "--csv", "127.0.0.1"} << none << 2 << "cannot go together";
+        QTest::newRow("resume from no report") << QStringList{"update", "--resume", "FW/verup_list.ini"} << creds << 2 << "not JSON";
+        QTest::newRow("report of nothing") << QStringList{"report", "TMP/none.json"} << none << 2 << "does not exist";
+        QTest::newRow("history of a bad target") << QStringList{"history", "cam:x"} << none << 2 << "bad target";
     }
 
     void usage()
