@@ -10,7 +10,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("kelvora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVORA_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Kelvora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kelvora.Kelvora"));
 
     // --help and --version are answered before the window's application exists, so they need no
     // display. Every other argument is left to QApplication as before (-platform and the like).

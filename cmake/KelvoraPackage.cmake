@@ -1,17 +1,33 @@
-# Installation and the Debian package (`make package`): the programs under bin with their man
+# Installation and the Debian packages (`make package`): the programs under bin with their man
 # pages, the menu entry, icon and AppStream metainfo under share, and CPack's DEB settings.
 # The package tree (KELVORA_PACKAGING=ON) also builds the man pages and the compressed changelog;
 # other trees install the programs and the desktop files only.
+#
+# Two packages from one tree. `kelvora` holds the window and what the desktop needs; it depends on
+# `kelvora-cli` of the same version, which holds every other program. Those link Qt Core and
+# Network only, so a headless machine that runs kelvora-fleet or kelvora-check from a script
+# installs them without the graphical stack. Every install() names its component (window or
+# cli); the package tree refuses one that does not.
 
 include(GNUInstallDirs)
 
 option(KELVORA_PACKAGING "Build the man pages and the changelog the package installs" OFF)
 
-# One id for the desktop entry, the metainfo and the icon.
-set(KELVORA_APP_ID org.example.Kelvora)
+# One id for the desktop entry, the metainfo and the icon: the reverse DNS of kelvora.github.io,
+# the domain GitHub gives the project's organisation, so the id stays the project's own.
+set(KELVORA_APP_ID io.github.kelvora.Kelvora)
 set(KELVORA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
-set(KELVORA_MAINTAINER "Kelvora developers <kelvora@example.org>")
-set(KELVORA_HOMEPAGE "https://kelvora.example.org/")
+# A role address on the id's domain rather than a person's, so it survives a change of maintainer
+# and names the same owner as the id and the home page. GitHub serves no mail for that domain:
+# the address must be made to reach a mailbox before the packages go to anyone else.
+set(KELVORA_MAINTAINER "Kelvora developers <maintainers@kelvora.github.io>")
+set(KELVORA_HOMEPAGE "https://github.com/kelvora/kelvora")
+
+# Package names, and the programs that need a display: those go to the window's package, every
+# other program to the command-line one.
+set(KELVORA_WINDOW_PACKAGE kelvora)
+set(KELVORA_CLI_PACKAGE kelvora-cli)
+set(KELVORA_WINDOW_PROGRAMS kelvora)
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -25,14 +41,20 @@ endif()
 
 # kelvora_install_program(<target> [SUMMARY <text>])
 # Installs the program under bin and, in the package tree, its man page compressed under
-# share/man/man1: packaging/man/<target>.1.in where one is written (@PROJECT_VERSION@ filled
+# share/man/man1, both in the window's package for KELVORA_WINDOW_PROGRAMS and in kelvora-cli
+# otherwise: packaging/man/<target>.1.in where one is written (@PROJECT_VERSION@ filled
 # in), otherwise made by help2man from the program's --help and --version, SUMMARY being the
 # page's one-line description and packaging/man/<target>.h2m, when present, adding sections.
 function(kelvora_install_program target)
     cmake_parse_arguments(P "" "SUMMARY" "" ${ARGN})
+    if(target IN_LIST KELVORA_WINDOW_PROGRAMS)
+        set(component window)
+    else()
+        set(component cli)
+    endif()
     install(TARGETS ${target}
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        BUNDLE DESTINATION ${CMAKE_INSTALL_BINDIR})
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}
+        BUNDLE DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     add_dependencies(kelvora-programs ${target})
     if(NOT KELVORA_PACKAGING)
         return()
@@ -73,17 +95,22 @@ function(kelvora_install_program target)
     endif()
     add_custom_target(${target}-man ALL DEPENDS ${page}.gz)
     add_dependencies(kelvora-programs ${target}-man)
-    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
 install(FILES ${KELVORA_PACKAGING_DIR}/${KELVORA_APP_ID}.desktop
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT window)
 install(FILES ${KELVORA_PACKAGING_DIR}/${KELVORA_APP_ID}.metainfo.xml
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo COMPONENT window)
 install(FILES ${KELVORA_PACKAGING_DIR}/${KELVORA_APP_ID}.svg
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
-install(FILES ${KELVORA_PACKAGING_DIR}/copyright
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelvora)
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT window)
+# Debian wants the copyright and changelog in each package's own doc folder.
+set(KELVORA_COMPONENTS window cli)
+set(KELVORA_PACKAGES ${KELVORA_WINDOW_PACKAGE} ${KELVORA_CLI_PACKAGE})
+foreach(component package IN ZIP_LISTS KELVORA_COMPONENTS KELVORA_PACKAGES)
+    install(FILES ${KELVORA_PACKAGING_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 if(KELVORA_PACKAGING)
     # The changelog's and the release notes' newest entry must be this version: a version bump
@@ -109,25 +136,53 @@ if(KELVORA_PACKAGING)
         VERBATIM)
     add_custom_target(kelvora-changelog ALL DEPENDS ${changelog}.gz)
     add_dependencies(kelvora-programs kelvora-changelog)
-    install(FILES ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelvora)
+    foreach(component package IN ZIP_LISTS KELVORA_COMPONENTS KELVORA_PACKAGES)
+        install(FILES ${changelog}.gz
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    endforeach()
 endif()
 
-# The Debian package: kelvora_<version>_<arch>.deb, Depends from the programs' shared libraries.
+# The Debian packages: <name>_<version>_<arch>.deb, one per component, each with Depends from its
+# programs' shared libraries. Each description file's first line is the package's summary; no
+# common summary is set, since CPack would put it above both.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME kelvora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Kelvora developers")
 set(CPACK_PACKAGE_CONTACT ${KELVORA_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for networked QV- PTZ cameras")
-file(READ ${KELVORA_PACKAGING_DIR}/description CPACK_PACKAGE_DESCRIPTION)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KELVORA_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SOURCE kelvora)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KELVORA_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENTS_ALL ${KELVORA_COMPONENTS})
+
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME ${KELVORA_WINDOW_PACKAGE})
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "${KELVORA_CLI_PACKAGE} (= ${PROJECT_VERSION})")
+file(READ ${KELVORA_PACKAGING_DIR}/${KELVORA_WINDOW_PACKAGE}.description CPACK_DEBIAN_WINDOW_DESCRIPTION)
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME ${KELVORA_CLI_PACKAGE})
+file(READ ${KELVORA_PACKAGING_DIR}/${KELVORA_CLI_PACKAGE}.description CPACK_DEBIAN_CLI_DESCRIPTION)
 include(CPack)
+
+# A file installed without a component would be in neither package; the package tree refuses one
+# once every folder has been read.
+function(kelvora_check_components)
+    get_cmake_property(components COMPONENTS)
+    list(REMOVE_ITEM components ${KELVORA_COMPONENTS})
+    if(components)
+        list(JOIN components ", " components)
+        list(JOIN KELVORA_COMPONENTS " or " known)
+        message(FATAL_ERROR "install component ${components} belongs to no package: every install() "
+            "names COMPONENT ${known} (cmake/KelvoraPackage.cmake)")
+    endif()
+endfunction()
+if(KELVORA_PACKAGING)
+    cmake_language(DEFER CALL kelvora_check_components)
+endif()
