@@ -21,6 +21,26 @@ CameraInquiry::~CameraInquiry()
 {
     if (m_ownManager)
         m_manager->disconnect(this);
+    // A shared manager outlives this inquiry: what is still out is let go of here, unjudged.
+    if (m_routeReplies) {
+        for (const QPointer<QNetworkReply>& reply : std::exchange(m_out, {})) {
+            if (!reply)
+                continue;
+            reply->disconnect(this);
+            reply->abort();
+            reply->deleteLater();
+        }
+    }
+}
+
+void CameraInquiry::shareManager(QNetworkAccessManager* manager)
+{
+    if (m_ownManager) {
+        delete m_manager;
+        m_ownManager = false;
+    }
+    m_manager = manager;
+    m_routeReplies = true;
 }
 
 void CameraInquiry::bindRecords(int* index, int* qid, cam_info* camera)
@@ -75,7 +95,10 @@ void CameraInquiry::send(const QString& address, int n)
     m_log.value(address);
     const QByteArray url = inquiryUrlBytes(address, n);
     m_log.value(url);
-    m_out.append(getInquiry(m_manager, url));
+    QNetworkReply* reply = getInquiry(m_manager, url);
+    if (m_routeReplies)
+        connect(reply, &QNetworkReply::finished, this, [this, reply] { handleReply(reply); });
+    m_out.append(reply);
 }
 
 void CameraInquiry::handleReply(QNetworkReply* reply)

@@ -38,6 +38,11 @@ public:
     explicit CameraInquiry(QObject* parent = nullptr, QNetworkAccessManager* manager = nullptr);
     ~CameraInquiry() override;
 
+    // Sends through `manager`, shared with other inquiries and runs, and takes each of its own
+    // replies as it finishes: a manager runs a thread of its own, so a thousand inquiries
+    // cannot each have one. Before the first start.
+    void shareManager(QNetworkAccessManager* manager);
+
     // The records the sequence works on: the number due next, the model answer and the
     // camera record. Its own unless bound to others (the window's process-wide ones).
     void bindRecords(int* index, int* qid, cam_info* camera);
@@ -87,6 +92,7 @@ protected:
 private:
     QNetworkAccessManager* m_manager = nullptr;
     bool m_ownManager = false;
+    bool m_routeReplies = false;  // each reply's own finished() brings it here
     kelvora::DebugLog m_log;
     int m_ownIndex = kInquiryModel;
     int m_ownQid = CAM_QID_NONE;

@@ -44,6 +44,10 @@ public:
     QNetworkAccessManager* camManager() const { return m_camManager; }  // "diapro_CamManager"
 
     void setLog(const kelvora::DebugLog& log) { m_log = log; }
+    // Sends every inquiry through `manager`, shared with other runs and inquiries, instead of
+    // the run's two own ones (each of which would run a thread of its own), and takes each
+    // reply by its own finished(). Before start.
+    void shareManager(QNetworkAccessManager* manager);
     // Where firmware files are read; a cache of the run's own unless shared with others.
     void setFirmwareFiles(std::shared_ptr<FirmwareFiles> files);
     // Interval of the ticks: one second unless a test or tool plays them itself.
@@ -107,6 +111,8 @@ signals:
 
 private:
     void nextFile();
+    // Sends an inquiry; with a shared manager its reply comes back to `handler` on its own.
+    QNetworkReply* inquire(QNetworkAccessManager* manager, const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
     void endRun(RunEnd end, const char* detail = nullptr);
     void abortAll();
     void forgetAwaitedReplies();
@@ -122,6 +128,7 @@ private:
     int m_resetWaitTickMs = 1000;
     bool m_running = false;
     bool m_stopPosting = false;
+    bool m_sharedManager = false;
     // The replies the run waits for: only these are judged, every other one is released
     // unread. On diapro_Manager the upload (state 0) or the model re-inquiry (state 2);
     // on diapro_CamManager the version inquiries sent since the file's deadline.
