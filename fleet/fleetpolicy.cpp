@@ -1,5 +1,7 @@
 #include "fleet/fleetpolicy.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 
 namespace {
@@ -31,6 +33,12 @@ bool canaryPassed(const CameraReport& report)
 bool resumeSkips(const CameraReport& report)
 {
     return canaryPassed(report);
+}
+
+int parallelWithin(int wanted, qint64 openFileLimit)
+{
+    const qint64 fits = (openFileLimit - kFilesReserved) / kFilesPerCamera;
+    return int(qBound(qint64(1), fits, qint64(wanted)));
 }
 
 int updateExitStatus(const std::vector<CameraReport>& reports)

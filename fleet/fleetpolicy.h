@@ -27,6 +27,18 @@ bool canaryPassed(const CameraReport& report);
 // every other one is asked afresh.
 bool resumeSkips(const CameraReport& report);
 
+// Open files one camera at work may hold: its inquiry's connection, its upload's, its log
+// file, and one to spare for a connection being replaced.
+inline constexpr int kFilesPerCamera = 4;
+// Open files the process keeps for itself: standard streams, the report, the firmware
+// files being read, the event loop's own.
+inline constexpr int kFilesReserved = 64;
+
+// How many cameras may be at work at once under an open-file limit: `wanted`, or fewer when
+// the limit would be reached (at least 1). A camera that could not open its connection
+// would fail for the tool's sake, not the camera's.
+int parallelWithin(int wanted, qint64 openFileLimit);
+
 // Exit status of `update`: 0 when every camera is done, 1 otherwise.
 int updateExitStatus(const std::vector<CameraReport>& reports);
 // Exit status of `plan`: 0 when every camera has a plan or nothing to do, 1 otherwise.

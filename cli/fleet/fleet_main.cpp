@@ -12,7 +12,10 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <sys/resource.h>
+
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -113,6 +116,22 @@ constexpr CommandInfo kCommands[] = {
      "Prints what earlier updates sent to each camera, when, and how they ended (all cameras,\n"
      "or those of the targets given)."},
 };
+
+// Raises the open-file limit to what the system allows this process, and returns it: a
+// thousand cameras at once need a few thousand descriptors, and the usual soft limit is 1024.
+qint64 raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(limit.rlim_cur);
+}
 
 // A count option: a number from 1 to `most`.
 bool countValue(const QCommandLineParser& parser, const QCommandLineOption& option, int most, int* value)
@@ -303,6 +322,15 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));
         // update's --parallel is for its runs; its inquiries go as many at once as scan's.
         (scan ? command.inquiries : command.runs) = n;
+    }
+    // More at once than the open-file limit allows would fail cameras for the tool's sake.
+    const qint64 openFiles = raiseOpenFileLimit();
+    for (int* n : {&command.inquiries, &command.runs}) {
+        const int allowed = parallelWithin(*n, openFiles);
+        if (allowed < *n && (n == &command.runs ? update : parser.isSet(parallel) || allowed < int(command.addresses.size())))
+            err << "kelvora-fleet: " << (n == &command.runs ? "runs" : "inquiries") << " at once lowered from " << *n
+                << " to " << allowed << ": the open-file limit is " << openFiles << '\n';
+        *n = allowed;
     }
 
     FirmwareFolder firmware;

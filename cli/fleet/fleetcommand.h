@@ -19,9 +19,11 @@
 // The project's version, as every program gives it.
 inline constexpr char kFleetVersion[] = KELVORA_VERSION;
 
-inline constexpr int kScanParallel = 32;    // inquiries at once (scan, and the start of plan and update)
+// Inquiries at once (scan, and the start of plan and update): as many as a site's silent
+// addresses could hold for an inquiry's whole bound, so they cost one bound, not several.
+inline constexpr int kScanParallel = 512;
 inline constexpr int kUpdateParallel = 8;   // update runs at once
-inline constexpr int kMaxParallel = 256;
+inline constexpr int kMaxParallel = 4096;
 
 class InterruptWatcher;
 

@@ -146,6 +146,26 @@ private slots:
         QCOMPARE(updateExitStatus({ended("completed", true, true), r}), done ? 0 : 1);
     }
 
+    void parallelWithin_data()
+    {
+        QTest::addColumn<int>("wanted");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("allowed");
+        QTest::newRow("plenty") << 1000 << qint64(1048576) << 1000;
+        QTest::newRow("debian's soft 1024") << 1000 << qint64(1024) << 240;
+        QTest::newRow("exactly enough") << 10 << qint64(64 + 40) << 10;
+        QTest::newRow("one short") << 10 << qint64(64 + 39) << 9;
+        QTest::newRow("never none") << 8 << qint64(16) << 1;
+    }
+
+    void parallelWithin()
+    {
+        QFETCH(int, wanted);
+        QFETCH(qint64, limit);
+        QFETCH(int, allowed);
+        QCOMPARE(::parallelWithin(wanted, limit), allowed);
+    }
+
     // Written and read back, every field comes back; the names scripts read stay put.
     void roundTrip()
     {
