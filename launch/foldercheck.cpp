@@ -39,6 +39,9 @@ const KindName kKindNames[] = {
     {ProblemKind::VupnoShared, "vupno-shared"},
     {ProblemKind::FileRepeated, "file-repeated"},
     {ProblemKind::VersionRefused, "version-refused"},
+    {ProblemKind::SumsUnreadable, "sums-unreadable"},
+    {ProblemKind::SumMissing, "sum-missing"},
+    {ProblemKind::SumDiffers, "sum-differs"},
 };
 
 QString quoted(const QString& text)
@@ -96,7 +99,8 @@ bool wellFormedVersion(const QString& version)
 class Checker
 {
 public:
-    Checker(FolderCheck& result, QSettings& settings) : m_result(result), m_settings(settings) {}
+    Checker(FolderCheck& result, QSettings& settings, const FolderSums& sums)
+        : m_result(result), m_settings(settings), m_sums(sums) {}
 
     void checkSection(const QString& name, int compatModel, const std::vector<int>& formModels);
 
@@ -106,12 +110,16 @@ private:
         m_result.problems.push_back({section, component, file, kind, message});
     }
     void checkFileOnDisk(const QString& section, int component, const QString& name);
+    bool checkFileReadable(const QString& section, int component, const QString& name);
+    void checkFileSum(const QString& section, int component, const QString& name, bool readable);
     void checkFileSection(const QString& section, int component, const QString& name);
     void checkExtension(const QString& section, int component, const QString& name,
                         const std::vector<int>& formModels);
 
     FolderCheck& m_result;
     QSettings& m_settings;
+    const FolderSums& m_sums;
+    QHash<QString, SumCheck> m_sumChecks;  // by file name: a file shared by sections is read once
 };
 
 void Checker::checkSection(const QString& name, int compatModel, const std::vector<int>& formModels)
@@ -196,25 +204,54 @@ void Checker::checkFileOnDisk(const QString& section, int component, const QStri
             QStringLiteral("leaves the folder: the tool refuses to send it"));
         return;
     }
+    checkFileSum(section, component, name, checkFileReadable(section, component, name));
+}
+
+void Checker::checkFileSum(const QString& section, int component, const QString& name, bool readable)
+{
+    if (m_sums.state != FolderSums::Present)
+        return;
+    if (!m_sums.lists(name)) {
+        add(section, component, name, ProblemKind::SumMissing,
+            QStringLiteral("not listed in SHA256SUMS: the tool refuses to send it"));
+        return;
+    }
+    // A file that is not there or cannot be opened has its finding already.
+    if (!readable)
+        return;
+    auto judged = m_sumChecks.constFind(name);
+    if (judged == m_sumChecks.constEnd())
+        judged = m_sumChecks.insert(name, checkFolderFile(m_sums, m_result.folder, name));
+    if (judged->verdict == SumVerdict::Differs)
+        add(section, component, name, ProblemKind::SumDiffers,
+            QStringLiteral("its bytes differ from its digest in SHA256SUMS: the tool refuses to send it"));
+    else if (judged->verdict == SumVerdict::FileUnreadable)
+        add(section, component, name, ProblemKind::FileUnreadable, judged->reason);
+}
+
+// True when the file is there and opens; a finding otherwise.
+bool Checker::checkFileReadable(const QString& section, int component, const QString& name)
+{
     // The path the upload opens, not a tidier one.
     const QString path = planFilePath(m_result.folder, name);
     const QFileInfo info(path);
     if (!info.exists()) {
         add(section, component, name, ProblemKind::FileMissing, QStringLiteral("does not exist in the folder"));
-        return;
+        return false;
     }
     if (!info.isFile()) {
         add(section, component, name, ProblemKind::FileUnreadable, QStringLiteral("is not a file"));
-        return;
+        return false;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         add(section, component, name, ProblemKind::FileUnreadable,
             QStringLiteral("cannot be read: %1").arg(file.errorString()));
-        return;
+        return false;
     }
     if (file.size() == 0)
         add(section, component, name, ProblemKind::FileEmpty, QStringLiteral("is empty"));
+    return true;
 }
 
 void Checker::checkExtension(const QString& section, int component, const QString& name,
@@ -295,7 +332,11 @@ int FolderCheck::exitCode() const
     return problems.empty() ? 0 : 1;
 }
 
-FolderCheck checkFolder(const QString& folder, int model)
+namespace {
+
+// The check, with the folder's SHA256SUMS or as if it had none (when a new one is written,
+// the old one's verdicts are of no use and would read every file once more).
+FolderCheck checkFolderWith(const QString& folder, int model, bool withSums)
 {
     FolderCheck result;
     result.folder = folder;
@@ -344,8 +385,15 @@ FolderCheck checkFolder(const QString& folder, int model)
         result.choices.push_back({m, accepted});
     }
 
+    const FolderSums sums = withSums ? readFolderSums(folder) : FolderSums();
+    for (const SumsFinding& finding : sums.findings) {
+        const QString where = finding.line > 0 ? QStringLiteral("line %1: ").arg(finding.line) : QString();
+        result.problems.push_back({QString(), -1, QLatin1String(kSumsFileName), ProblemKind::SumsUnreadable,
+                                   where + finding.text + QStringLiteral("; the tool refuses every file of this folder")});
+    }
+
     const QStringList present = settings.childGroups();
-    Checker checker(result, settings);
+    Checker checker(result, settings, sums);
     if (model == 0) {
         bool any = false;
         for (const QString& section : knownSections()) {
@@ -382,5 +430,55 @@ FolderCheck checkFolder(const QString& folder, int model)
                                    QStringLiteral("no section for %1 (the tool looks for %2): it refuses this folder")
                                        .arg(checkModelName(model), wanted.join(QStringLiteral(", ")))});
     }
+    return result;
+}
+
+} // namespace
+
+FolderCheck checkFolder(const QString& folder, int model)
+{
+    return checkFolderWith(folder, model, true);
+}
+
+int SumsWrite::exitCode() const
+{
+    if (!readable || !error.isEmpty())
+        return 2;
+    return written.empty() ? 1 : 0;
+}
+
+SumsWrite writeSumsFor(const QString& folder)
+{
+    SumsWrite result;
+    result.folder = folder;
+    const FolderCheck check = checkFolderWith(folder, 0, false);
+    result.readable = check.readable;
+    if (!check.readable) {
+        result.error = check.error;
+        return result;
+    }
+    result.path = sumsFilePath(folder);
+    QStringList names;
+    for (const CheckedSection& section : check.sections) {
+        for (const CheckedComponent& c : section.components) {
+            if (!names.contains(c.file.FileName))
+                names << c.file.FileName;
+        }
+    }
+    names.sort();
+    for (const CheckProblem& p : check.problems) {
+        const bool unsealable = p.kind == ProblemKind::FileMissing || p.kind == ProblemKind::FileOutside
+            || p.kind == ProblemKind::FileUnreadable || (names.isEmpty() && p.kind == ProblemKind::ListFile);
+        if (unsealable)
+            result.refusals.push_back(p);
+    }
+    if (names.isEmpty() && result.refusals.empty()) {
+        result.refusals.push_back({QString(), -1, QString(), ProblemKind::NoModelSection,
+                                   QStringLiteral("names no file in a section the tool can choose: nothing to list")});
+    }
+    if (!result.refusals.empty())
+        return result;
+    if (!writeFolderSums(folder, names, &result.written, &result.error))
+        result.written.clear();
     return result;
 }

@@ -4,10 +4,13 @@
 // Checks a firmware folder before anyone is at the camera: every model section of its
 // list file, read and judged by the functions the tool itself runs (section choice, list
 // reading, compatibility table, upload forms and type codes), so that what passes here is
-// what the tool will accept. Widget-free; the caller decides how to show the result.
+// what the tool will accept. A folder's SHA256SUMS is held to the rules the run applies
+// (firmware/sha256sums.h), and written for it on request. Widget-free; the caller decides
+// how to show the result.
 
 #include "camera/caminfo.h" // checkModelName
 #include "firmware/records.h"
+#include "firmware/sha256sums.h"
 
 #include <QString>
 
@@ -32,15 +35,19 @@ enum class ProblemKind {
     VupnoShared,     // two files of a section with the same upload order number
     FileRepeated,    // one file named for two components of a section
     VersionRefused,  // refused by the compatibility table
+    SumsUnreadable,  // SHA256SUMS there but not usable (one per line not understood): every file refused
+    SumMissing,      // named file that SHA256SUMS does not list
+    SumDiffers,      // named file whose bytes differ from its SHA256SUMS digest
 };
 
 // "list-file", "cam-cpu", "vupno-zero", ...: the kind as scripts see it.
 QString problemKindName(ProblemKind kind);
 
 struct CheckProblem {
-    QString section;     // model section; empty for the list file as a whole
+    QString section;     // model section; empty for the list file or SHA256SUMS as a whole
     int component = -1;  // index in kComponents; -1 when the problem is not a component's
-    QString file;        // firmware file name as the list file writes it; may be empty
+    QString file;        // firmware file name as the list file writes it, kSumsFileName for a
+                         // SHA256SUMS problem; may be empty
     ProblemKind kind = ProblemKind::ListFile;
     QString message;     // one line for a person, without section, component or file
 };
@@ -82,5 +89,22 @@ struct FolderCheck {
 // the section the tool would choose for it, against that model. Writes the tool's debug
 // lines through qDebug: a caller that wants quiet installs its own message handler.
 FolderCheck checkFolder(const QString& folder, int model = 0);
+
+// SHA256SUMS written for a folder: every file its list file names in the sections the tool
+// can choose, once each, sorted by name. Written only when every one of them is a readable
+// file inside the folder: a SHA256SUMS seals a folder as complete, and one written over a
+// missing or unreadable file would seal a folder that cannot be updated as its list file says.
+struct SumsWrite {
+    QString folder;
+    QString path;                     // the SHA256SUMS
+    bool readable = false;            // false: the folder itself cannot be read
+    QString error;                    // why not readable, or why the file could not be written
+    std::vector<CheckProblem> refusals;  // why nothing was written: missing, outside, unreadable files
+    std::vector<SumsEntry> written;   // what was written, in its order
+
+    // 0 written, 1 refused (nothing written), 2 the folder cannot be read or SHA256SUMS written.
+    int exitCode() const;
+};
+SumsWrite writeSumsFor(const QString& folder);
 
 #endif

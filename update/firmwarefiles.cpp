@@ -1,5 +1,6 @@
 #include "update/firmwarefiles.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -65,34 +66,60 @@ bool readWholeFile(QIODevice& file, QByteArray* content)
     return true;
 }
 
-std::shared_ptr<const QByteArray> FirmwareFiles::file(const QString& path, QString* error)
+std::shared_ptr<const QByteArray> FirmwareFiles::file(const QString& path, QString* error, QByteArray* sha256)
 {
-    const auto fail = [error](const QString& why) {
+    const auto fail = [error, sha256](const QString& why) {
         if (error)
             *error = why;
+        if (sha256)
+            sha256->clear();
         return std::shared_ptr<const QByteArray>();
     };
     const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty())
         return fail(QStringLiteral("does not exist"));
-    if (const auto held = m_files.constFind(canonical); held != m_files.constEnd())
-        return held.value();
-    // A FIFO, a device or a folder would block the read or never end it.
-    if (!info.isFile())
-        return fail(QStringLiteral("is not a regular file"));
-    QFile file(canonical);
-    auto content = std::make_shared<QByteArray>();
-    if (!file.open(QIODevice::ReadOnly) || !readWholeFile(file, content.get()))
-        return fail(file.errorString());
-    m_files.insert(canonical, content);
-    return content;
+    auto held = m_files.find(canonical);
+    if (held == m_files.end()) {
+        // A FIFO, a device or a folder would block the read or never end it.
+        if (!info.isFile())
+            return fail(QStringLiteral("is not a regular file"));
+        QFile file(canonical);
+        auto content = std::make_shared<QByteArray>();
+        if (!file.open(QIODevice::ReadOnly) || !readWholeFile(file, content.get()))
+            return fail(file.errorString());
+        held = m_files.insert(canonical, {std::move(content), QByteArray()});
+    }
+    if (sha256)
+        *sha256 = digestOf(held.value());
+    return held->bytes;
+}
+
+QByteArray FirmwareFiles::sha256(const QString& path, QString* error)
+{
+    QByteArray digest;
+    file(path, error, &digest);
+    return digest;
+}
+
+QByteArray FirmwareFiles::heldSha256(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const auto held = canonical.isEmpty() ? m_files.end() : m_files.find(canonical);
+    return held == m_files.end() ? QByteArray() : digestOf(held.value());
+}
+
+const QByteArray& FirmwareFiles::digestOf(Held& held)
+{
+    if (held.sha256.isEmpty())
+        held.sha256 = QCryptographicHash::hash(*held.bytes, QCryptographicHash::Sha256);
+    return held.sha256;
 }
 
 qint64 FirmwareFiles::totalBytes() const
 {
     qint64 total = 0;
-    for (const auto& bytes : m_files)
-        total += bytes->size();
+    for (const Held& held : m_files)
+        total += held.bytes->size();
     return total;
 }

@@ -13,6 +13,15 @@
 
 #include <utility>
 
+namespace {
+
+// The trace of a sealed folder: passed once at the start, or refused with the file's name
+// and the reason as the two value lines that follow.
+constexpr char kSumsPassedLine[] = "■DEBUG■SHA256SUMS OK";
+constexpr char kSumsRefusedLine[] = "■DEBUG■SHA256SUMS NG";
+
+} // namespace
+
 UpdateRun::UpdateRun(const RunRecords& records, QObject* parent)
     : QObject(parent)
     , m_records(records)
@@ -127,16 +136,52 @@ int UpdateRun::start(const vup_file_info& set)
     }
     *m_records.set = set;
     m_stopPosting = false;
+    m_sums = {};
+    m_sumsRefusal = {};
     emit progressChanged(0);
     if (searchPlan() != 0) {
         endRun(RunEnd::NotStarted);
         return 1;
     }
     m_running = true;
+    if (!planPassesSums())
+        return 1;
     postCurrentFile();
     // The first file can end the run at once (unreadable, or no form for it): then there
     // is nothing left to wait for.
     return m_running ? 0 : 1;
+}
+
+bool UpdateRun::planPassesSums()
+{
+    const vup_file_info& set = *m_records.set;
+    const sort_fileinfo& plan = *m_records.plan;
+    m_sums = readFolderSums(set.DirPath);
+    if (m_sums.state == FolderSums::Absent)
+        return true;
+    for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
+        const QString& name = plan.files[std::size_t(k)].FileName;
+        // A copy already held (by an earlier run of a fleet) is what would be sent; any other
+        // file is streamed from disk, so a refused run holds nothing.
+        const QByteArray held = isFolderFileName(name) ? m_files->heldSha256(planFilePath(set.DirPath, name)) : QByteArray();
+        const SumCheck check = held.isEmpty() ? checkFolderFile(m_sums, set.DirPath, name) : judgeDigest(m_sums, name, held);
+        if (!sumsAllowSending(check.verdict)) {
+            const UploadFormSpec* form = uploadFormSpec(chooseUploadForm(set.Model, fileExtension(name)));
+            refuseBySums(name, check, form ? form->openFailLine : nullptr);
+            return false;
+        }
+    }
+    m_log.line(kSumsPassedLine);
+    return true;
+}
+
+void UpdateRun::refuseBySums(const QString& fileName, const SumCheck& check, const char* detail)
+{
+    m_sumsRefusal = {fileName, check};
+    m_log.line(kSumsRefusedLine);
+    m_log.value(fileName);
+    m_log.value(check.reason);
+    endRun(RunEnd::FileUnreadable, detail);
 }
 
 int UpdateRun::searchPlan()
@@ -234,11 +279,23 @@ void UpdateRun::post(UploadForm form, const QString& credential, const QString& 
     // it is not the folder's firmware. Nothing is posted for an unreadable file either: an
     // empty or cut firmware file must never reach the camera.
     const file_info* planned = currentPlanFile(*m_records.plan);
+    const bool sealed = m_sums.state != FolderSums::Absent;
+    QByteArray sha256;
     const std::shared_ptr<const QByteArray> content =
-        planned && isFolderFileName(planned->FileName) ? m_files->file(filePath) : nullptr;
+        planned && isFolderFileName(planned->FileName) ? m_files->file(filePath, nullptr, sealed ? &sha256 : nullptr)
+                                                       : nullptr;
     if (!content) {
         endRun(RunEnd::FileUnreadable, constants.openFailLine);
         return;
+    }
+    // The file may have changed on disk since the start judged it: what is judged now is
+    // the copy about to be sent.
+    if (sealed) {
+        const SumCheck check = judgeDigest(m_sums, planned->FileName, sha256);
+        if (!sumsAllowSending(check.verdict)) {
+            refuseBySums(planned->FileName, check, constants.openFailLine);
+            return;
+        }
     }
     QList<QByteArray> body = uploadBodyPieces(form, uploadFileName(filePath), fileType, *content);
     qint64 size = 0;

@@ -7,12 +7,15 @@
 // camera's family needs it, and guards the whole run's upload waits (the watchdog ticks).
 // The decisions live in update/sequencer.h, the plan in update/uploadplan.h, the wire
 // format in update/uploadrequest.h, the upload's exchange in update/uploadtransfer.h;
-// this object carries them out. Widget-free: it reports by signals and never shows
-// anything. The progress dialog runs the window's run on the process-wide records; the
-// fleet runs one per camera on records of their own.
+// this object carries them out. A folder sealed by a SHA256SUMS (firmware/sha256sums.h)
+// is held to it twice: every planned file at the start, before anything is posted, and
+// each file's shared copy again as it is posted. Widget-free: it reports by signals and
+// never shows anything. The progress dialog runs the window's run on the process-wide
+// records; the fleet runs one per camera on records of their own.
 
 #include "common/debuglog.h"
 #include "firmware/records.h"
+#include "firmware/sha256sums.h"
 #include "update/runstate.h"
 #include "update/sequencer.h"
 #include "update/uploadrequest.h"
@@ -78,6 +81,14 @@ public:
     void handleReply(QNetworkReply* reply);         // on diapro_Manager: upload or re-inquiry
     void handleVersionReply(QNetworkReply* reply);  // on diapro_CamManager
 
+    // The file a SHA256SUMS refused, and why, when that ended the last run (a FileUnreadable
+    // end); an empty name otherwise. Kept until the next start.
+    struct SumsRefusal {
+        QString fileName;
+        SumCheck check;
+    };
+    const SumsRefusal& sumsRefusal() const { return m_sumsRefusal; }
+
     bool isRunning() const { return m_running; }
     // The camera has taken the current file: it is writing it, restarting or being checked.
     bool cameraHoldsFile() const { return m_running && (*m_records.mode == 1 || *m_records.mode == 2); }
@@ -113,6 +124,8 @@ private:
     void nextFile();
     // Sends an inquiry; with a shared manager its reply comes back to `handler` on its own.
     QNetworkReply* inquire(QNetworkAccessManager* manager, const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
+    bool planPassesSums();
+    void refuseBySums(const QString& fileName, const SumCheck& check, const char* detail);
     void endRun(RunEnd end, const char* detail = nullptr);
     void abortAll();
     void forgetAwaitedReplies();
@@ -129,6 +142,9 @@ private:
     bool m_running = false;
     bool m_stopPosting = false;
     bool m_sharedManager = false;
+    // The folder's SHA256SUMS as the start read it: the posts are held to what was judged.
+    FolderSums m_sums;
+    SumsRefusal m_sumsRefusal;
     // The replies the run waits for: only these are judged, every other one is released
     // unread. On diapro_Manager the upload (state 0) or the model re-inquiry (state 2);
     // on diapro_CamManager the version inquiries sent since the file's deadline.

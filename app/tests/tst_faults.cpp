@@ -3,6 +3,7 @@
 // end, nothing hangs, nothing is left behind, and the next Connect or Execute works), the
 // whole update for each family, and Execute refused before anything is sent.
 #include "app/mainwindow.h"
+#include "firmware/sha256sums.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
 #include "sim/tests/simclient.h"
@@ -38,10 +39,11 @@ enum class Fault {
     // Execute; None: the whole update without a fault
     None, WrongPassword, Http500, NoMarker, DroppedMidUpload, SlowRun, NoUploadReply, NeverBack, WrongNetworkVersion,
     NetworkNeverBack, NothingTicked, FileMissing, Vanished, RouteGone, AnswerEarly, BodyStillGoing, SilentUpload,
-    SilentReinquiry, SilentNetworkVersion, StopWatching,
+    SilentReinquiry, SilentNetworkVersion, StopWatching, SumsDiffer, SumsNotListed,
 };
 
 bool atConnect(Fault f) { return f < Fault::None; }
+bool sealed(Fault f) { return f == Fault::SumsDiffer || f == Fault::SumsNotListed; }
 bool invoke(DialogProgressBar* d, const char* slot) { return QMetaObject::invokeMethod(d, slot, Qt::DirectConnection); }
 bool waitFor(const std::function<bool()>& condition, int ms = 5000) { return QTest::qWaitFor(condition, ms); }
 bool running(DialogProgressBar* d) { return d && d->isRunInProgress(); }
@@ -366,12 +368,31 @@ class TestFaults : public QObject
             for (QCheckBox* b : m_w->findChildren<QCheckBox*>())
                 b->setChecked(false);
             break;
+        case Fault::SumsDiffer:
+        case Fault::SumsNotListed: {
+            // Sealed but for the last file to be sent: not even the first is sent.
+            const QStringList names = sealFolder(components);
+            QVERIFY(writeFolderSums(m_dir->path(), names.mid(0, names.size() - 1)));
+            QFile sums(sumsFilePath(m_dir->path()));
+            QVERIFY(fault == Fault::SumsNotListed
+                    || (sums.open(QIODevice::Append) && sums.write(sumsLine(QByteArray(32, '\0'), names.last())) > 0));
+            break;
+        }
         case Fault::FileMissing:
             QVERIFY(QFile::rename(sampleFilePath(qPrintable(components.last())),
                                   sampleFilePath(qPrintable(components.last())) + QStringLiteral(".away")));
             break;
         }
         m_sim->setFaults(f);
+    }
+
+    // SHA256SUMS for the ticked components' files; their names, in the order they are sent.
+    QStringList sealFolder(const QStringList& components)
+    {
+        QStringList names;
+        for (const SampleFile& f : planned(components))
+            names << QString::fromStdString(f.fileName);
+        return writeFolderSums(m_dir->path(), names) ? names : QStringList();
     }
 
     void switchFaultOff(Fault fault, const QStringList& components)
@@ -398,6 +419,8 @@ class TestFaults : public QObject
             QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
         } else if (fault == Fault::NothingTicked) {
             chooseFolderAndTick(components);
+        } else if (sealed(fault)) {
+            sealFolder(components);  // the run then goes through a sealed folder
         }
     }
 
@@ -518,6 +541,10 @@ private slots:
         row("execute: nothing ticked", Fault::NothingTicked, tk300, one, {"Start Err"},
             {"■DEBUG■VerUpFileNG\n■DEBUG■DIAPRO_StartVerUpNG"}, 0);
         row("execute: second file missing", Fault::FileMissing, tk300, two, updateNG, {"NextFile", "UpdateNG1"}, 1);
+        // A sealed folder: refused before the first file is sent.
+        const QStringList sealedNG{"■DEBUG■SHA256SUMS NG", "\"qv_cam_eeprom_V0110.eep\"", "UpdateNG1"};
+        row("execute: second file differs from SHA256SUMS", Fault::SumsDiffer, tk300, two, updateNG, sealedNG, 0);
+        row("execute: second file not in SHA256SUMS", Fault::SumsNotListed, tk300, two, updateNG, sealedNG, 0);
         // The camera is gone between Connect and Execute: refused, or no route to it at all.
         row("execute: camera vanished", Fault::Vanished, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
         row("execute: route gone", Fault::RouteGone, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
@@ -621,7 +648,8 @@ private slots:
             } else {
                 // Back at the window as it was; no tick of the run came while a box was open.
                 QCOMPARE(shownState(*m_w), before);
-                QCOMPARE(m_op->progressDialogs, fault == Fault::NothingTicked ? 0 : 1);
+                // A run that ends at its start is never shown.
+                QCOMPARE(m_op->progressDialogs, fault == Fault::NothingTicked || sealed(fault) ? 0 : 1);
             }
             // Let a late answer reach a tool that has let the upload go.
             if (fault == Fault::NoUploadReply)
@@ -647,6 +675,8 @@ private slots:
         QVERIFY(!m_hung);
         QCOMPARE(m_op->texts(), QStringList{kDone});
         QVERIFY(m_op->credentialDialogs == 1 && m_op->progressDialogs == 1);
+        // Only a sealed folder's run says so: any other is traced as it always was.
+        QCOMPARE(m_log->contains(QStringLiteral("■DEBUG■SHA256SUMS OK")), sealed(fault));
         // The camera received the ticked files, lowest upload order first, each with the credential.
         const std::pair<std::string, std::string> authorization{
             "Authorization", simBasicAuthorization(kUser.toLatin1().toStdString(), kPassword.toStdString())};

@@ -46,15 +46,24 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Checks a firmware folder (verup_list.ini and the files it names) by the rules the tool applies,\n"
         "before anyone is at the camera. Without --model every model section of the list file is checked\n"
-        "against the model it is prepared for; with --model only the section the tool would choose for it."));
+        "against the model it is prepared for; with --model only the section the tool would choose for it.\n"
+        "A folder with a SHA256SUMS (sha256sum's format) is sealed: the tool sends only the files it lists,\n"
+        "with the bytes it gives, and refuses every file when it cannot be read. The check reports each\n"
+        "named file that SHA256SUMS does not list or whose bytes differ, and a SHA256SUMS it cannot use."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption modelOption(QStringLiteral("model"),
                                          QStringLiteral("Check the folder for this model only (names below)."),
                                          QStringLiteral("NAME"));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Write the report as JSON."));
+    const QCommandLineOption writeSumsOption(
+        QStringLiteral("write-sums"),
+        QStringLiteral("Instead of checking, write FOLDER/SHA256SUMS for every file the list file names, replacing "
+                       "any that is there, and print its lines. Nothing is written when one of those files is "
+                       "missing, outside the folder or unreadable. `sha256sum -c SHA256SUMS` accepts the file."));
     parser.addOption(modelOption);
     parser.addOption(jsonOption);
+    parser.addOption(writeSumsOption);
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The firmware folder."));
 
     const auto usageError = [&](const QString& why) {
@@ -65,7 +74,9 @@ int main(int argc, char** argv)
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
         out << parser.helpText() << "\nModel names (CAM_MODELID_ in front is accepted too):\n" << modelList()
-            << "\nExit status: 0 no problems, 1 problems found, 2 the folder cannot be read or bad usage.\n";
+            << "\nExit status: 0 no problems, 1 problems found, 2 the folder cannot be read or bad usage.\n"
+            << "With --write-sums: 0 written, 1 nothing written (a named file missing, outside the folder or\n"
+            << "unreadable), 2 the folder cannot be read, SHA256SUMS cannot be written, or bad usage.\n";
         return 0;
     }
     if (parser.isSet(version)) {
@@ -76,6 +87,16 @@ int main(int argc, char** argv)
     if (folders.size() != 1)
         return usageError(folders.isEmpty() ? QStringLiteral("no folder given")
                                             : QStringLiteral("one folder at a time"));
+    if (parser.isSet(writeSumsOption)) {
+        if (parser.isSet(modelOption) || parser.isSet(jsonOption))
+            return usageError(QStringLiteral("--write-sums takes neither --model nor --json"));
+        const SumsWrite write = writeSumsFor(folders.first());
+        if (write.exitCode() == 2)
+            err << "kelvora-check: " << sumsWriteText(write);
+        else
+            out << sumsWriteText(write);
+        return write.exitCode();
+    }
     int model = 0;
     if (parser.isSet(modelOption)) {
         const QString name = parser.value(modelOption);

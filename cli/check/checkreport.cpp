@@ -2,6 +2,7 @@
 
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"
+#include "firmware/sha256sums.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,13 +29,16 @@ QJsonValue modelOrNull(int model)
 
 QString problemLine(const CheckProblem& problem)
 {
-    QString where = problem.section.isEmpty() ? QLatin1String(kListFileName)
-                                              : QLatin1Char('[') + problem.section + QLatin1Char(']');
+    QStringList where;
+    if (!problem.section.isEmpty())
+        where << QLatin1Char('[') + problem.section + QLatin1Char(']');
+    else if (problem.file.isEmpty())
+        where << QLatin1String(kListFileName);
     if (problem.component >= 0 && problem.component < kComponentCount)
-        where += QLatin1Char(' ') + keyOf(problem.component);
+        where << keyOf(problem.component);
     if (!problem.file.isEmpty())
-        where += QLatin1Char(' ') + problem.file;
-    return where + QLatin1String(": ") + problem.message;
+        where << problem.file;
+    return where.join(QLatin1Char(' ')) + QLatin1String(": ") + problem.message;
 }
 
 QString checkReportText(const FolderCheck& check)
@@ -153,4 +157,27 @@ QByteArray checkReportJson(const FolderCheck& check)
     root.insert(QStringLiteral("problems"), problems);
     root.insert(QStringLiteral("exitCode"), check.exitCode());
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QString sumsWriteText(const SumsWrite& write)
+{
+    if (!write.readable)
+        return QStringLiteral("Folder %1 %2.\n").arg(write.folder, write.error);
+    if (!write.error.isEmpty())
+        return write.error + QLatin1Char('\n');
+    if (!write.refusals.empty()) {
+        QString out = QStringLiteral("Nothing written: SHA256SUMS is written only when every file the list file "
+                                     "names is a readable file inside the folder.\n");
+        for (const CheckProblem& problem : write.refusals)
+            out += QStringLiteral("  ") + problemLine(problem) + QLatin1Char('\n');
+        return out;
+    }
+    QByteArray lines;
+    for (const SumsEntry& entry : write.written)
+        lines += sumsLine(entry.digest, entry.name);
+    return QStringLiteral("Wrote %1 for %2 %3:\n")
+               .arg(write.path)
+               .arg(write.written.size())
+               .arg(write.written.size() == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        + QString::fromUtf8(lines);
 }

@@ -2,6 +2,7 @@
 // calling the timer slots: the dialog's own ticks are set far beyond any test's length.
 // Ends that app/tests/tst_faults.cpp provokes through the real windows are not repeated.
 #include "camera/caminfo.h"
+#include "firmware/sha256sums.h"
 #include "sim/camerasim.h"
 #include "sim/tests/simclient.h"
 #include "tests/support/logcapture.h"
@@ -9,6 +10,7 @@
 #include "tests/support/runrecords.h"
 #include "update/dialogprogressbar.h"
 
+#include <QCryptographicHash>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -24,13 +26,17 @@ const QString kDone = QStringLiteral("Process has been completed successfully.")
 const QString kStopQuestion =
     QStringLiteral("The camera has the firmware file and may still be writing it. Stop watching this update?");
 
-// The content is written to the folder; a null array leaves the file out.
+// The content is written to the folder; a null array leaves the file out. A member of no
+// component only writes its file (a SHA256SUMS).
 struct PlannedFile { const char* member; const char* name; QByteArray content; int vupno; };
 
 QByteArray fw(const char* component, const char* version)
 {
     return QByteArray("KELVORA-SIM-FW component=") + component + " version=" + version + "\nbody\r\n\0\xff--x";
 }
+
+// A SHA256SUMS line for `name` with the digest of `content`.
+QByteArray sum(const QByteArray& content, const char* name) { return sumsLine(QCryptographicHash::hash(content, QCryptographicHash::Sha256), name); }
 
 void invoke(DialogProgressBar& d, const char* slot) { QMetaObject::invokeMethod(&d, slot, Qt::DirectConnection); }
 QTimer* timer(DialogProgressBar& d, const char* name) { return d.findChild<QTimer*>(QLatin1String(name)); }
@@ -98,6 +104,7 @@ struct RunCase {
     QStringList lines;  // in this order
     int uploads;
     bool resetWait;
+    const char* changed = nullptr;  // rewritten once the camera holds the first file
 };
 
 } // namespace
@@ -225,6 +232,15 @@ private slots:
         QTest::newRow("file outside the folder")
             << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_cpu", "../c.bin", bin, 1}}, 1, "UpdateNG", false, {"UpdateNG1"}, 0,
                        false};
+        // A sealed folder (its refusals before anything is sent are tst_faults rows): one it
+        // cannot read refuses every file; a file changed on disk after the start is refused as it is posted.
+        QTest::newRow("sums: malformed")
+            << RunCase{CAM_MODELID_QV_TKD7_H, {{"cam_cpu", "c.bin", bin, 1}, {"-", "SHA256SUMS", sum(bin, "c.bin").left(60), 0}}, 1,
+                       "UpdateNG", false, {"■DEBUG■VerUpFileOK", "■DEBUG■SHA256SUMS NG", "\"c.bin\"", "UpdateNG2"}, 0, false};
+        QTest::newRow("sums: second file changed after the start")
+            << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_eeprom", "c.eep", eep, 1}, {"cam_cpu", "c.bin", bin, 2},
+                       {"-", "SHA256SUMS", sum(eep, "c.eep") + sum(bin, "c.bin"), 0}}, 0, "UpdateNG", true,
+                       {"■DEBUG■SHA256SUMS OK", "NextFile", "■DEBUG■SHA256SUMS NG", "\"c.bin\"", "UpdateNG1"}, 1, true, "c.bin"};
         QTest::newRow("first file without form") << RunCase{CAM_MODELID_QV_TK10, {{"cam_eeprom", "c.eep", eep, 1}}, 1,
                                                             "VerUp Err", false, {"■DEBUG■VerUp Start NG"}, 0, false};
         QTest::newRow("later file without form")
@@ -237,7 +253,14 @@ private slots:
         QFETCH(RunCase, c);
         m_sim->setRestartTime(std::chrono::milliseconds(150));
         auto d = makeDialog();
-        const Outcome o = runAsCaller(*d, makeSet(c.model, c.files), [&] { driveToEnd(*d); });
+        const vup_file_info set = makeSet(c.model, c.files);
+        const Outcome o = runAsCaller(*d, set, [&] {
+            if (c.changed && waitFor([&] { return DiaPro_mode == 1; })) {
+                QFile file(set.DirPath + QLatin1Char('/') + QLatin1String(c.changed));
+                QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
+            }
+            driveToEnd(*d);
+        });
         QVERIFY(!o.hung);
         QCOMPARE(o.start, c.start);
         QCOMPARE(m_watcher->texts(), QStringList{c.message});

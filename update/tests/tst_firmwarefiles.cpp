@@ -2,6 +2,7 @@
 
 #include "tests/support/fiforelease.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -39,7 +40,8 @@ private slots:
         QCOMPARE(files.count(), 0);
     }
 
-    // Every path to one file gives the one copy read first, even after the file changed.
+    // Every path to one file gives the one copy read first, even after the file changed;
+    // so does its digest.
     void sharedAndReadOnce()
     {
         QTemporaryDir tmp;
@@ -56,6 +58,11 @@ private slots:
         f.close();
         QCOMPARE(files.file(tmp.path() + QStringLiteral("//main.bin")).get(), a.get());
         QCOMPARE(files.file(dir.filePath(QStringLiteral("link.bin"))).get(), a.get());
+        QCOMPARE(files.sha256(dir.filePath(QStringLiteral("link.bin"))), QCryptographicHash::hash("first", QCryptographicHash::Sha256));
+        QByteArray digest;
+        QCOMPARE(files.file(f.fileName(), nullptr, &digest).get(), a.get());
+        QCOMPARE(digest, files.heldSha256(f.fileName()));
+        QVERIFY(files.heldSha256(tmp.path()).isEmpty() && files.sha256(dir.filePath(QStringLiteral("none"))).isEmpty());
         QCOMPARE(files.count(), 1);
         QCOMPARE(files.totalBytes(), 5);
     }

@@ -17,7 +17,8 @@
 namespace {
 
 // A generated folder, then changed by edits to its list file and by file operations:
-// "rm NAME", "empty NAME", "mkdir NAME", "mv A B".
+// "rm NAME", "empty NAME", "mkdir NAME", "mv A B", "append NAME" (one byte more), "seal"
+// (SHA256SUMS written as --write-sums writes it), "unlist NAME" (its line taken out of it).
 struct Folder {
     QTemporaryDir tmp;
     QString path() const { return tmp.path(); }
@@ -41,6 +42,15 @@ struct Folder {
     {
         const QStringList w = op.split(QLatin1Char(' '));
         QDir dir(path());
+        if (w[0] == u"seal")
+            return writeSumsFor(path()).exitCode() == 0;
+        if (w[0] == u"append" || w[0] == u"unlist") {
+            QFile f(dir.filePath(w[0] == u"append" ? w[1] : QLatin1String(kSumsFileName)));
+            QList<QByteArray> lines = f.open(QIODevice::ReadWrite) ? f.readAll().split('\n') : QList<QByteArray>();
+            lines.removeIf([&](const QByteArray& line) { return w[0] == u"unlist" && line.endsWith("  " + w[1].toUtf8()); });
+            const QByteArray bytes = lines.join('\n') + (w[0] == u"append" ? "x" : "");
+            return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
+        }
         return w[0] == u"rm" ? dir.remove(w[1])
             : w[0] == u"empty" ? QFile::resize(dir.filePath(w[1]), 0)
             : w[0] == u"mkdir" ? (!dir.exists(w[1]) || dir.remove(w[1])) && dir.mkdir(w[1])
@@ -178,6 +188,16 @@ private slots:
             {"TK10|cam_cpu||cam-cpu", "TKD7_S|cam_cpu|tkd7_cam_cpu_V0220.bin|version-refused",
              "TKD7_S|backend_fpga|tkd7s_backend_fpga_V0135.bin|version-refused"}, 1);
         row("no section for the model", "[TK300]", "[TK3000]", {}, {"|||model-refused"}, 4);
+        // A sealed folder: what the run would refuse to send.
+        row("bytes differ from SHA256SUMS", "", "", {"seal", "append tk300_interface_cpu_V0130.sif"},
+            {"TK300|interface_cpu|tk300_interface_cpu_V0130.sif|sum-differs"});
+        row("shared file differs, once per section", "", "", {"seal", "append tkd7_cam_cpu_V0220.bin"},
+            {"TKD7_S|cam_cpu|tkd7_cam_cpu_V0220.bin|sum-differs", "TKD7_H|cam_cpu|tkd7_cam_cpu_V0220.bin|sum-differs"});
+        row("not in SHA256SUMS", "", "", {"seal", "unlist tk10_front_fpga_V0115.bin"},
+            {"TK10|front_fpga|tk10_front_fpga_V0115.bin|sum-missing"});
+        row("missing and not in SHA256SUMS", "", "", {"seal", "unlist tk10_front_fpga_V0115.bin", "rm tk10_front_fpga_V0115.bin"},
+            {"TK10|front_fpga|tk10_front_fpga_V0115.bin|file-missing", "TK10|front_fpga|tk10_front_fpga_V0115.bin|sum-missing"});
+        row("SHA256SUMS malformed", "", "", {"seal", "append SHA256SUMS"}, {"||SHA256SUMS|sums-unreadable"});
     }
 
     void problem()
@@ -208,6 +228,10 @@ private slots:
         QTest::newRow("does not exist") << QStringList{"DIR/none"} << 2 << QString();
         QTest::newRow("unknown model") << QStringList{"--model", "QV_TK99", "DIR"} << 2 << QString();
         QTest::newRow("help") << QStringList{"--help"} << 0 << "  QV_OLD_TK20_S (QV-TK20S)";
+        QTest::newRow("write sums") << QStringList{"--write-sums", "DIR"} << 0 << "Wrote DIR/SHA256SUMS for 43 files:";
+        QTest::newRow("write sums, file missing") << QStringList{"--write-sums", "DIR"} << 1
+                                                  << "  [TK10] front_fpga tk10_front_fpga_V0115.bin: does not exist in the folder";
+        QTest::newRow("write sums, json") << QStringList{"--write-sums", "--json", "DIR"} << 2 << QString();
     }
 
     void executable()
@@ -219,6 +243,7 @@ private slots:
         QVERIFY(exitCode != 1 || folder.apply(QStringLiteral("rm tk10_front_fpga_V0115.bin")));
         for (QString& a : args)
             a.replace(QLatin1String("DIR"), folder.path());
+        out.replace(QLatin1String("DIR"), folder.path());
         QProcess p;
         p.start(QStringLiteral(KELVORA_CHECK_EXE), args);
         QVERIFY(p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit);
@@ -227,6 +252,18 @@ private slots:
         const QString stdErr = QString::fromUtf8(p.readAllStandardError());
         QVERIFY2(!(stdOut + stdErr).contains(QLatin1String("■DEBUG■")), "debug trace leaked");
         QVERIFY2(out.isEmpty() || stdOut.split(QLatin1Char('\n')).contains(out), qPrintable(stdOut));
+        if (args.contains(QLatin1String("--write-sums"))) {
+            // Written whole or not at all; what is written, sha256sum accepts and seals a clean folder.
+            QCOMPARE(QFile::exists(sumsFilePath(folder.path())), exitCode == 0);
+            if (exitCode != 0)
+                return;
+            QProcess sums;
+            sums.setWorkingDirectory(folder.path());
+            sums.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), QStringLiteral("--strict"), QLatin1String(kSumsFileName)});
+            QVERIFY(sums.waitForFinished(20000) && sums.exitStatus() == QProcess::NormalExit && sums.exitCode() == 0);
+            QCOMPARE(describe(checkFolder(folder.path())), QStringList());
+            return;
+        }
         if (!args.contains(QLatin1String("--json"))) {
             QVERIFY(exitCode != 2 || (stdOut.isEmpty() && !stdErr.isEmpty()));
             return;
