@@ -6,8 +6,12 @@
 #include "camera/camerainquiry.h"
 #include "update/updaterun.h"
 
+#include "update/uploadplan.h"
+
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
+#include <QThreadPool>
 
 #include <utility>
 
@@ -40,13 +44,17 @@ QDateTime now()
 FleetDriver::FleetDriver(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
+    , m_hashing(new QThreadPool(this))
 {
+    m_hashing->setMaxThreadCount(1);
     // The camera's own answer is judged: a redirect is an answer, not a hop.
     m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 FleetDriver::~FleetDriver()
 {
+    // A digest still being taken reports to this driver: it has to be done first.
+    m_hashing->waitForDone();
     m_scheduler.reset();
     for (const auto& w : m_work) {
         if (w->inquiry)
@@ -81,6 +89,12 @@ void FleetDriver::inquire(const QStringList& addresses, int parallel)
         m_scheduler->stopStarting();
     else
         m_scheduler->run();
+}
+
+void FleetDriver::setFirmwareFiles(std::shared_ptr<FirmwareFiles> files)
+{
+    if (files)
+        m_files = std::move(files);
 }
 
 bool FleetDriver::inquiriesFinished() const
@@ -126,6 +140,7 @@ void FleetDriver::update(const std::vector<PlanEntry>& entries, const std::vecto
     m_work.clear();
     m_failures = 0;
     m_budgetSpent = false;
+    m_allEnded = false;
     std::vector<int> runs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         m_reports.push_back(reportFromPlan(entries[i]));
@@ -191,6 +206,14 @@ void FleetDriver::stageDone()
             holdBack(i, m_stopStarting ? FleetEnd::Stopped : FleetEnd::NotStarted);
     }
     m_scheduler.reset();
+    m_allEnded = true;
+    finishIfDone();
+}
+
+void FleetDriver::finishIfDone()
+{
+    if (!m_allEnded || !m_awaitingDigest.isEmpty() || !m_updating)
+        return;
     m_updating = false;
     emit updatesDone();
 }
@@ -235,8 +258,10 @@ void FleetDriver::startRun(int index)
     connect(run, &UpdateRun::fileAccepted, this, [this, index] {
         Work& w = *m_work[std::size_t(index)];
         std::vector<ReportedFile>& files = m_reports[std::size_t(index)].files;
-        if (w.current >= 0 && w.current < int(files.size()))
+        if (w.current >= 0 && w.current < int(files.size())) {
             files[std::size_t(w.current)].uploadSeconds = double(w.upload.nsecsElapsed()) / 1e9;
+            noteFileSent(index, w.current);
+        }
     });
     connect(run, &UpdateRun::uploadProgress, this, [this, index](qint64 sent, qint64 total) {
         Work& w = *m_work[std::size_t(index)];
@@ -367,6 +392,39 @@ kelvora::DebugLog FleetDriver::cameraLog(int index)
     }
     log.setSink([sink = w.log](const QString& line) { sink->write(line); });
     return log;
+}
+
+void FleetDriver::noteFileSent(int index, int file)
+{
+    ReportedFile& f = m_reports[std::size_t(index)].files[std::size_t(file)];
+    const QString path = planFilePath(m_entries[std::size_t(index)].plan.set.DirPath, f.fileName);
+    // The copy the upload went out from is held: nothing is read here.
+    const std::shared_ptr<const QByteArray> bytes = m_files->file(path);
+    if (!bytes)
+        return;
+    f.size = bytes->size();
+    const QByteArray digest = m_files->heldSha256(path);
+    if (!digest.isEmpty()) {
+        f.sha256 = QString::fromLatin1(digest.toHex());
+        return;
+    }
+    QList<QPair<int, int>>& waiting = m_awaitingDigest[path];
+    waiting.append({index, file});
+    if (waiting.size() > 1)
+        return;
+    // The bytes are shared and never written again: another thread may read them.
+    m_hashing->start([this, path, bytes] {
+        const QByteArray sum = QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256);
+        QMetaObject::invokeMethod(this, [this, path, sum] { digestReady(path, sum); }, Qt::QueuedConnection);
+    });
+}
+
+void FleetDriver::digestReady(const QString& path, const QByteArray& digest)
+{
+    const QString hex = QString::fromLatin1(digest.toHex());
+    for (const auto& [index, file] : m_awaitingDigest.take(path))
+        m_reports[std::size_t(index)].files[std::size_t(file)].sha256 = hex;
+    finishIfDone();
 }
 
 void FleetDriver::publish(int index)

@@ -14,7 +14,9 @@
 #include "fleet/fleetscheduler.h"
 #include "update/firmwarefiles.h"
 
+#include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QStringList>
 
 #include <memory>
@@ -22,6 +24,7 @@
 
 class CameraLog;
 class QNetworkAccessManager;
+class QThreadPool;
 
 // How an update goes about the cameras.
 struct UpdateOptions {
@@ -62,6 +65,9 @@ public:
     }
     // How many firmware files were read, and their bytes: each once, however many cameras.
     const FirmwareFiles& firmwareFiles() const { return *m_files; }
+    // The files the runs send from: the folder's own (FirmwareFolder::files()), so that what
+    // the plan judged against SHA256SUMS is what goes out, read and hashed once.
+    void setFirmwareFiles(std::shared_ptr<FirmwareFiles> files);
 
     // Ctrl-C: first no camera starts and no file is posted any more; then everything stops.
     void stopStarting();
@@ -95,6 +101,11 @@ private:
     void finishCamera(int index);
     void holdBack(int index, FleetEnd end);
     void publish(int index);
+    // The size and SHA-256 of the copy a camera has just been sent, for its report; a digest
+    // not known yet is taken off the event loop, so a large file holds up no camera.
+    void noteFileSent(int index, int file);
+    void digestReady(const QString& path, const QByteArray& digest);
+    void finishIfDone();
     // The camera's debug log: its own file under the log folder, or none.
     kelvora::DebugLog cameraLog(int index);
 
@@ -120,6 +131,9 @@ private:
     bool m_updating = false;
     bool m_inCanary = false;
     std::unique_ptr<FleetScheduler> m_scheduler;
+    QThreadPool* m_hashing = nullptr;
+    QHash<QString, QList<QPair<int, int>>> m_awaitingDigest;  // by path: (camera, file) to fill in
+    bool m_allEnded = false;  // every camera has ended; updatesDone waits for the digests
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include "firmware/listfile.h"
 #include "launch/compat.h"
 #include "launch/componentversions.h"
+#include "update/firmwarefiles.h"
 #include "update/runstate.h"
 #include "update/uploadplan.h"
 
@@ -173,13 +174,19 @@ bool parseOnlyKeys(const QStringList& values, QSet<int>* components, QString* er
     return true;
 }
 
-FirmwareFolder::FirmwareFolder() = default;
+FirmwareFolder::FirmwareFolder()
+    : m_files(std::make_shared<FirmwareFiles>())
+{
+}
 FirmwareFolder::~FirmwareFolder() = default;
 
 bool FirmwareFolder::open(const QString& dirPath, QString* error)
 {
     m_models.clear();
     m_settings.reset();
+    m_sums = FolderSums();
+    m_sumChecks.clear();
+    m_files = std::make_shared<FirmwareFiles>();
     const QFileInfo dir(dirPath);
     const QFileInfo list(listFilePath(dirPath));
     if (dirPath.isEmpty())
@@ -203,6 +210,7 @@ bool FirmwareFolder::open(const QString& dirPath, QString* error)
         return false;
     m_path = QDir::cleanPath(dir.absoluteFilePath());
     m_settings = std::make_unique<QSettings>(listFilePath(m_path), QSettings::IniFormat);
+    m_sums = readFolderSums(m_path);
     return true;
 }
 
@@ -221,6 +229,26 @@ const ModelFiles& FirmwareFolder::model(int modelId)
         readComponentFiles(m_settings.get(), &files.set);
     }
     return m_models.insert(modelId, files).value();
+}
+
+SumCheck FirmwareFolder::sumCheck(const QString& fileName)
+{
+    if (m_sums.state == FolderSums::Absent)
+        return {};
+    const auto held = m_sumChecks.constFind(fileName);
+    if (held != m_sumChecks.constEnd())
+        return held.value();
+    SumCheck check;
+    if (m_sums.state == FolderSums::Unreadable || !m_sums.lists(fileName)) {
+        check = judgeDigest(m_sums, fileName, QByteArray());
+    } else {
+        QString error;
+        const QByteArray digest = m_files->sha256(planFilePath(m_path, fileName), &error);
+        check = digest.isEmpty() ? SumCheck{SumVerdict::FileUnreadable, QStringLiteral("cannot be read: %1").arg(error)}
+                                 : judgeDigest(m_sums, fileName, digest);
+    }
+    m_sumChecks.insert(fileName, check);
+    return check;
 }
 
 CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const PlanChoice& choice)
@@ -306,6 +334,16 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
             return plan;
         }
         plan.files.push_back({i, f.FileName, f.Version, f.Vupno, cameraVersion(camera, i)});
+    }
+    // A sealed folder sends only what its SHA256SUMS vouches for.
+    for (const PlannedFile& f : plan.files) {
+        const SumCheck check = folder.sumCheck(f.fileName);
+        if (!sumsAllowSending(check.verdict)) {
+            refuse(plan, FleetEnd::SumRefused, QStringLiteral("SHA256SUMS refuses %1 (%2): %3")
+                                                   .arg(f.fileName, componentKey(f.component), check.reason));
+            plan.files.clear();
+            return plan;
+        }
     }
     plan.valid = true;
     return plan;

@@ -8,6 +8,7 @@
 
 #include "camera/caminfo.h"
 #include "firmware/records.h"
+#include "firmware/sha256sums.h"
 #include "update/sequencer.h"
 
 #include <QHash>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class FirmwareFiles;
 class QSettings;
 
 // How a camera's run ended, or why it never started. Names as scripts see them.
@@ -99,10 +101,21 @@ public:
     // identifier outside 1..12 is refused, as the window refuses it.
     const ModelFiles& model(int modelId);
 
+    // The folder's SHA256SUMS as open() read it (absent: nothing is sealed).
+    const FolderSums& sums() const { return m_sums; }
+    // How a file of the folder stands against SHA256SUMS, judged once per name from the
+    // copy the uploads will send (held in files(), so no run reads or hashes it again).
+    SumCheck sumCheck(const QString& fileName);
+    // The firmware files read for this folder, each once: the update's runs share them.
+    std::shared_ptr<FirmwareFiles> files() const { return m_files; }
+
 private:
     QString m_path;
     std::unique_ptr<QSettings> m_settings;
     QHash<int, ModelFiles> m_models;
+    FolderSums m_sums;
+    QHash<QString, SumCheck> m_sumChecks;
+    std::shared_ptr<FirmwareFiles> m_files;
 };
 
 struct PlannedFile {
@@ -126,8 +139,9 @@ struct CameraPlan {
                                 // address and credential are the caller's
 };
 
-// Decides one camera's plan from its inquiry record. Writes the window's debug lines
-// through qDebug.
+// Decides one camera's plan from its inquiry record: with a SHA256SUMS in the folder, a
+// plan that would send a file it does not vouch for ends as "sum-refused", naming the file.
+// Writes the window's debug lines through qDebug.
 CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const PlanChoice& choice);
 
 #endif

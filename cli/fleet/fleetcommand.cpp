@@ -218,6 +218,21 @@ int runFleetCommand(FleetCommand& command, FirmwareFolder* folder, InterruptWatc
         return planExitStatus(entries);
     }
 
+    // A file SHA256SUMS does not vouch for goes to no camera: nothing starts.
+    QStringList refused;
+    for (const PlanEntry& entry : entries) {
+        if (entry.scan.ok && entry.plan.end == FleetEnd::SumRefused && !refused.contains(entry.plan.reason))
+            refused << entry.plan.reason;
+    }
+    if (!refused.isEmpty()) {
+        out << planTable(entries) << '\n';
+        out.flush();
+        for (const QString& why : std::as_const(refused))
+            err << "kelvora-fleet: " << why << '\n';
+        err << "kelvora-fleet: nothing was sent; the folder's SHA256SUMS must vouch for every file to send\n";
+        return 2;
+    }
+
     // Each camera's credentials: its entry in the file, else the ones given for all.
     std::vector<QString> credentials;
     const QString common = command.credentials.complete()
@@ -285,6 +300,7 @@ int runFleetCommand(FleetCommand& command, FirmwareFolder* folder, InterruptWatc
     if (!common.isEmpty())
         options.secrets << command.credentials.password << common;
     updating = true;
+    driver.setFirmwareFiles(folder->files());
     driver.update(entries, credentials, options);
     if (!driver.updatesFinished())
         loop.exec();

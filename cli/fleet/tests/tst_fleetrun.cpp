@@ -6,6 +6,7 @@
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -166,6 +167,10 @@ private slots:
             QCOMPARE(c.before.size(), qsizetype(9));
             QCOMPARE(c.after.value(2), QStringLiteral("V01.20"));
             QVERIFY(c.files.size() == 2 && c.files[0].uploadSeconds >= 0);
+            // What went out, as the customer's record has it.
+            const QByteArray sent = readFile(QDir(m_folder).filePath(c.files[1].fileName));
+            QCOMPARE(c.files[1].size, qint64(sent.size()));
+            QCOMPARE(c.files[1].sha256, QString::fromLatin1(QCryptographicHash::hash(sent, QCryptographicHash::Sha256).toHex()));
         }
         QCOMPARE(back.run.folder, QDir(m_folder).absolutePath());
         QVERIFY(r.out.contains(QStringLiteral("file line 3")));
@@ -206,6 +211,45 @@ private slots:
         r = run(update + addresses, env);
         QCOMPARE(r.exit, 2);
         QVERIFY2(r.err.contains(QStringLiteral("chmod 600")), qPrintable(r.err));
+    }
+
+    // A file that differs from the folder's SHA256SUMS, or that it does not list, goes to no
+    // camera: plan shows it, update stops before any camera is touched.
+    void sealedFolder_data()
+    {
+        QTest::addColumn<QByteArray>("sums");  // SHA256SUMS for the servo file and the camera EEPROM file
+        QTest::addColumn<QString>("refused");
+        const QByteArray servo = QCryptographicHash::hash(readFile(QDir(m_folder).filePath("qv_servo_cpu_V0120.spt")),
+                                                          QCryptographicHash::Sha256).toHex();
+        const QByteArray eeprom = QCryptographicHash::hash(readFile(QDir(m_folder).filePath("qv_cam_eeprom_V0110.eep")),
+                                                           QCryptographicHash::Sha256).toHex();
+        QByteArray other = eeprom;
+        other[0] = other[0] == '0' ? '1' : '0';
+        QTest::newRow("bytes differ") << QByteArray(servo + "  qv_servo_cpu_V0120.spt\n" + other + "  qv_cam_eeprom_V0110.eep\n")
+                                      << "qv_cam_eeprom_V0110.eep";
+        QTest::newRow("not listed") << QByteArray(servo + "  qv_servo_cpu_V0120.spt\n") << "qv_cam_eeprom_V0110.eep";
+        QTest::newRow("malformed") << QByteArray(servo + " qv_servo_cpu_V0120.spt\n" + eeprom + "  qv_cam_eeprom_V0110.eep\n")
+                                   << "qv_servo_cpu_V0120.spt";
+    }
+
+    void sealedFolder()
+    {
+        QFETCH(QByteArray, sums);
+        QFETCH(QString, refused);
+        QTemporaryDir dir;
+        QVERIFY(writeSampleFolder(dir.path().toStdString()));
+        QVERIFY(writeFile(QDir(dir.path()).filePath(QStringLiteral("SHA256SUMS")), sums, QFile::ReadOwner | QFile::WriteOwner));
+        QStringList addresses;
+        const auto sims = cameras({"127.0.5.1"}, {"pw"}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(1));
+        const QStringList only{"--folder", dir.path(), "--only", "servo_cpu,eeprom_cam"};
+        Result r = run(QStringList{"plan"} + only + addresses, m_env);
+        QCOMPARE(r.exit, 1);
+        QVERIFY2(r.out.contains(QStringLiteral("sum-refused: SHA256SUMS refuses ") + refused), qPrintable(r.out));
+        r = run(QStringList{"update", "--yes"} + only + addresses, m_env + QStringList{"KELVORA_USER=op", "KELVORA_PASSWORD=pw"});
+        QCOMPARE(r.exit, 2);
+        QVERIFY2(r.err.contains(refused), qPrintable(r.err));
+        QVERIFY(sims[0]->uploads().empty());
     }
 
     // kill -9 in mid-update, then --resume: every camera ends done, and none is sent a file
