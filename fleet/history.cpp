@@ -1,5 +1,7 @@
 #include "fleet/history.h"
 
+#include "common/writeall.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -46,16 +48,8 @@ bool appendHistory(const QString& path, const FleetReport& report, QString* erro
         *error = systemError();
         return false;
     }
-    const QByteArray line = reportJsonLine(report) + '\n';
-    bool ok = ::flock(fd, LOCK_EX) == 0;
-    qint64 done = 0;
-    while (ok && done < line.size()) {
-        const ssize_t n = ::write(fd, line.constData() + done, std::size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? n : 0;
-    }
+    // One write under the lock: appends of updates side by side never interleave.
+    const bool ok = ::flock(fd, LOCK_EX) == 0 && kelvora::writeAll(fd, reportJsonLine(report) + '\n');
     if (!ok)
         *error = systemError();
     ::close(fd);

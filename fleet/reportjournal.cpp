@@ -1,5 +1,7 @@
 #include "fleet/reportjournal.h"
 
+#include "common/writeall.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,20 +18,6 @@ namespace {
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-bool writeAllTo(int fd, const QByteArray& bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 } // namespace
@@ -49,7 +37,7 @@ bool replaceFileWhole(const QString& path, const QByteArray& bytes, QString* err
         *error = systemError(errno);
         return false;
     }
-    const bool written = writeAllTo(fd, bytes) && ::fsync(fd) == 0;
+    const bool written = kelvora::writeAll(fd, bytes) && ::fsync(fd) == 0;
     const int writeError = errno;
     ::close(fd);
     if (!written || ::rename(temp.constData(), target.constData()) != 0) {

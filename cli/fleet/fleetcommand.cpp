@@ -5,6 +5,7 @@
 #include "cli/fleet/fleetoutput.h"
 #include "cli/fleet/interruptwatcher.h"
 #include "cli/fleet/progressview.h"
+#include "common/writeall.h"
 #include "fleet/fleetdriver.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/history.h"
@@ -58,7 +59,7 @@ int printReport(const FleetCommand& command)
     if (command.csv) {
         out.flush();
         const QByteArray bytes = reportCsvHeader() + reportCsvRows(report);
-        writeAll(STDOUT_FILENO, bytes);
+        kelvora::writeAll(STDOUT_FILENO, bytes);
         return 0;
     }
     out << runHeader(report.run) << '\n' << summaryTable(report.cameras);
@@ -95,7 +96,7 @@ int printHistory(const FleetCommand& command)
         QByteArray bytes = reportCsvHeader();
         for (const FleetReport& report : history.reports)
             bytes += reportCsvRows(report);
-        writeAll(STDOUT_FILENO, bytes);
+        kelvora::writeAll(STDOUT_FILENO, bytes);
         return 0;
     }
     out << historyTable(history.reports);
@@ -198,7 +199,7 @@ int runFleetCommand(FleetCommand& command, FirmwareFolder* folder, InterruptWatc
     if (command.kind == FleetCommandKind::Scan) {
         if (command.csv) {
             out.flush();
-            writeAll(STDOUT_FILENO, scanCsv(scans));
+            kelvora::writeAll(STDOUT_FILENO, scanCsv(scans));
         } else {
             out << (command.json ? QString::fromUtf8(scanJson(scans)) : scanTable(scans));
         }

@@ -1,6 +1,7 @@
 #include "cli/fleet/progressview.h"
 
 #include "cli/fleet/terminalprompt.h"
+#include "common/writeall.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -48,7 +49,7 @@ ProgressView::ProgressView(Writer writer, bool terminal)
 ProgressView ProgressView::forDescriptor(int fd)
 {
     ProgressView view(
-        [fd](const QByteArray& bytes) { writeAll(fd, bytes); },
+        [fd](const QByteArray& bytes) { kelvora::writeAll(fd, bytes); },
         ::isatty(fd) == 1);
     view.m_fd = fd;
     return view;

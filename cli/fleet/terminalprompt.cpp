@@ -1,4 +1,5 @@
 #include "cli/fleet/terminalprompt.h"
+#include "common/writeall.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -71,20 +72,6 @@ private:
 
 } // namespace
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 Credentials credentialsFromEnvironment(const QProcessEnvironment& environment)
 {
     return {environment.value(QStringLiteral("KELVORA_USER")), environment.value(QStringLiteral("KELVORA_PASSWORD")),
@@ -104,7 +91,7 @@ Terminal::~Terminal()
 
 bool Terminal::ask(const QString& prompt, bool echo, QString* answer, const std::function<bool()>& cancelled)
 {
-    if (m_fd < 0 || !writeAll(m_fd, prompt.toUtf8()))
+    if (m_fd < 0 || !kelvora::writeAll(m_fd, prompt.toUtf8()))
         return false;
     QByteArray line;
     bool complete = false;
@@ -139,7 +126,7 @@ bool Terminal::ask(const QString& prompt, bool echo, QString* answer, const std:
     }
     // The line end the operator typed was not echoed.
     if (!echo)
-        writeAll(m_fd, "\n");
+        kelvora::writeAll(m_fd, "\n");
     if (line.endsWith('\r'))
         line.chop(1);
     *answer = QString::fromUtf8(line);

@@ -12,9 +12,6 @@
 
 #include <functional>
 
-// Writes all of `bytes` to a file descriptor, going on after interruptions; false when it cannot.
-bool writeAll(int fd, const QByteArray& bytes);
-
 struct Credentials {
     QString user;
     QString password;

@@ -99,9 +99,9 @@ private slots:
         QTest::newRow("scan help") << QStringList{"scan", "--help"} << none << 0 << "Usage: kelvora-fleet scan [options] TARGET...";
         QTest::newRow("update help") << QStringList{"update", "--help"} << none << 0 << "KELVORA_PASSWORD";
         QTest::newRow("plan help, no --report") << QStringList{"plan", "--report", "x", "127.0.0.1"} << none << 2 << "Unknown option 'report'";
-        QTest::newRow("parallel 0") << QStringList{"scan", "--parallel", "0", "127.0.0.1"} << none << 2 << "from 1 to 256";
-        QTest::newRow("parallel 257") << QStringList{"update", "--parallel", "257", "--folder", "FW", "127.0.0.1"} << creds << 2 << "from 1 to 256";
-        QTest::newRow("parallel text") << QStringList{"scan", "--parallel", "all", "127.0.0.1"} << none << 2 << "from 1 to 256";
+        QTest::newRow("parallel 0") << QStringList{"scan", "--parallel", "0", "127.0.0.1"} << none << 2 << "from 1 to 4096";
+        QTest::newRow("parallel 4097") << QStringList{"update", "--parallel", "4097", "--folder", "FW", "127.0.0.1"} << creds << 2 << "from 1 to 4096";
+        QTest::newRow("parallel text") << QStringList{"scan", "--parallel", "all", "127.0.0.1"} << none << 2 << "from 1 to 4096";
         QTest::newRow("bad target") << QStringList{"scan", "127.0.0.0/8"} << none << 2 << "at most a /22";
         QTest::newRow("no target") << QStringList{"scan"} << none << 2 << "no target given";
         QTest::newRow("plan needs a folder") << QStringList{"plan", "127.0.0.1"} << none << 2 << "plan needs --folder DIR";
