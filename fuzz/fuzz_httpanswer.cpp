@@ -74,6 +74,9 @@ struct Reference {
     bool upgrade = false;
 
     qsizetype at = 0;           // offset of the byte being fed
+    QByteArray name;            // the field name being read, as http_parser reports it
+    bool inName = false;        // the byte fed last was part of that name
+    bool nameByte = false;      // the byte being fed is
     qsizetype messageEnd = 0;   // end of the last interim answer
     bool bodyByte = false;      // the byte being fed was body
     bool chunkLines = false;    // between a chunked head and its last chunk
@@ -120,6 +123,25 @@ bool hasOddFramingField(const QByteArray& in, qsizetype at)
     return false;
 }
 
+// http_parser matches "transfer-encoding" by prefix and notes that the answer has a coding
+// as soon as the name's last byte comes, whether or not the name ends there; the name then
+// goes on to an ordinary field ("Transfer-Encodingx", "Transfer-Encoding-X",
+// "Transfer-Encoding x") whose value it ignores, as ours does, but the note stays, and it
+// reads that answer's body to the close, past its Content-Length. True when `in` at `at`
+// holds that last byte of such a name (`name` the bytes of it read so far): http_parser is
+// then given '_' there instead, so the name is an ordinary one to it from the start and the
+// rest of the answer is still compared. Spaces alone before the colon leave it the coding
+// field, to http_parser and to ours.
+bool extendsCodingName(const QByteArray& name, const QByteArray& in, qsizetype at)
+{
+    if (name.size() != 16 || name.compare("transfer-encodin", Qt::CaseInsensitive) != 0 || (in.at(at) | 0x20) != 'g')
+        return false;
+    qsizetype next = at + 1;
+    while (next < in.size() && in.at(next) == ' ')
+        ++next;
+    return next < in.size() && in.at(next) != ':';
+}
+
 const http_parser_settings& referenceSettings()
 {
     static const http_parser_settings settings = [] {
@@ -143,6 +165,16 @@ const http_parser_settings& referenceSettings()
             // Interim answers, 204 and 304 have no body, whatever their head says.
             const int status = int(p->status_code);
             return (status >= 100 && status < 200) || status == 204 || status == 304 ? 1 : 0;
+        };
+        s.on_header_field = [](http_parser* p, const char* at, size_t length) {
+            Reference& r = of(p);
+            if (length == 0)
+                return 0;  // the colon ends the name
+            if (!r.inName)
+                r.name.clear();
+            r.name.append(at, qsizetype(length));
+            r.nameByte = true;
+            return 0;
         };
         s.on_body = [](http_parser* p, const char* at, size_t length) {
             Reference& r = of(p);
@@ -197,10 +229,15 @@ Reference reference(const QByteArray& answer, bool thenClosed)
     parser.data = &r;
     parser.allow_chunked_length = 1;  // Transfer-Encoding wins over Content-Length, as in ours
     parser.lenient_http_headers = 1;  // also when the last coding is not chunked; ours ignores odd bytes in values too
+    QByteArray fed = answer;
     for (; r.at < answer.size() && r.state == HttpAnswerParser::Incomplete; ++r.at) {
         const bool chunkLine = r.chunkLines;
+        if (r.inName && extendsCodingName(r.name, fed, r.at))
+            fed[r.at] = '_';
         r.bodyByte = false;
-        http_parser_execute(&parser, &referenceSettings(), answer.constData() + r.at, 1);
+        r.nameByte = false;
+        http_parser_execute(&parser, &referenceSettings(), fed.constData() + r.at, 1);
+        r.inName = r.nameByte;
         r.upgrade = r.upgrade || parser.upgrade;
         if (parser.http_errno != HPE_OK) {
             r.error = http_errno(parser.http_errno);
