@@ -131,8 +131,8 @@ def inventory(inputs, outputs, fleet, port, password_a, credentials_b):
     """Two sites, both this machine; each its own cameras, folders and credentials."""
     common = dict(ansible_connection='local', ansible_python_interpreter=PYTHON,
                   kelvora_fleet=fleet, camera_port=port, readable_credentials=os.path.join(inputs, 'readable.cred'),
-                  kelvora_firmware_src=FIRMWARE)
-    site_a = dict(kelvora_targets=['127.0.61.0/30:%d' % port], kelvora_user='admin', kelvora_password=password_a,
+                  kelvora_firmware_src=FIRMWARE, kelvora_user='admin')
+    site_a = dict(kelvora_targets=['127.0.61.0/30:%d' % port], kelvora_password=password_a,
                   kelvora_site_dir=os.path.join(outputs, 'site_a'), expected_cameras=2)
     site_b = dict(kelvora_targets=['127.0.62.0/30:%d' % port], kelvora_exclude=['127.0.62.2'],
                   kelvora_credentials_file=credentials_b, kelvora_site_dir=os.path.join(outputs, 'site_b'),
