@@ -173,16 +173,18 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
     reports = os.path.join(outputs, 'controller-reports')
     logs = []
 
-    def playbook(name, book, inv, *args):
-        """Runs ansible-playbook; returns (exit status, the module results it recorded)."""
+    def playbook(name, book, inv, *args, named=True):
+        """Runs ansible-playbook; returns (exit status, the module results it recorded).
+        named: the run's reports go to reports/NAME; otherwise the playbook names the run."""
         open(record, 'w').close()
         log = os.path.join(outputs, 'ansible-%s.log' % name)
         logs.append(log)
         began = time.monotonic()
         with open(log, 'w') as out:
             try:
-                rc = subprocess.run([playbook_exe, '-i', inv, book, '-e', 'kelvora_reports_dir=' + reports,
-                                     '-e', 'kelvora_run=' + name] + list(args), stdout=out, stderr=subprocess.STDOUT,
+                argv = [playbook_exe, '-i', inv, book, '-e', 'kelvora_reports_dir=' + reports]
+                argv += ['-e', 'kelvora_run=' + name] if named else []
+                rc = subprocess.run(argv + list(args), stdout=out, stderr=subprocess.STDOUT,
                                     stdin=subprocess.DEVNULL, env=env, cwd=outputs, timeout=PLAYBOOK_SECONDS).returncode
             except subprocess.TimeoutExpired:
                 rc = 'timed out'
@@ -244,9 +246,14 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
     history = os.path.join(outputs, 'state', 'kelvora', 'history.jsonl')
     check(os.path.isfile(history) and len(open(history).readlines()) == 2, 'each site added its update to the history')
 
-    # 4. Again: every camera up to date, nothing sent, nothing changed.
-    rc, results = playbook('again', ROLLOUT, good, *only)
+    # 4. Again: every camera up to date, nothing sent, nothing changed. With --limit (which
+    # leaves localhost out) and the run named by the playbook itself.
+    known = set(os.listdir(reports))
+    rc, results = playbook('again', ROLLOUT, good, '--limit', 'site_a:site_b', *only, named=False)
     check(rc == 0, 'the second roll-out succeeds')
+    new = sorted(set(os.listdir(reports)) - known)
+    check(len(new) == 1 and sorted(r['end'] for r in table(new[0] if new else 'none')) == ['up-to-date'] * 3,
+          'the run the playbook named has its reports and table: %s' % new)
     for host in ('site_a', 'site_b'):
         r = update_result(results, host)
         check(r and not r['changed'] and not r['failed'] and set(r.get('summary', {})) == {'up-to-date'},

@@ -7,7 +7,9 @@ __metaclass__ = type
 
 import json
 import os
+import shutil
 import subprocess
+import tempfile
 
 # Ends that kelvora-fleet's own exit status counts as success besides a verified run.
 QUIET_ENDS = ('up-to-date', 'nothing-to-send')
@@ -27,21 +29,28 @@ def run(module, argv, secrets=None):
     """Runs argv; returns (rc, stdout, stderr).
 
     kelvora-fleet asks on /dev/tty for missing credentials: a local connection can still
-    have one, and a question nobody sees would hold the play forever. A session of its
-    own leaves the program without a controlling terminal, so it refuses (exit 2) instead.
-    The camera's user and password go only into its environment, never into argv.
+    have one, and a question nobody sees would hold the play forever. A session of its own
+    leaves it without a controlling terminal, so it refuses (exit 2) instead. Its output goes
+    to files, not pipes: if this module is ended early (a dropped SSH connection), the program
+    is not killed (SIGPIPE) by its next write to a pipe nobody reads; it carries on to its end
+    and writes its report and history. The camera's user
+    and password go only into its environment, never into argv.
     """
     env = dict(os.environ)
     env.update(secrets or {})
+    scratch = tempfile.mkdtemp(prefix='kelvora-fleet-output-')
     try:
-        proc = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, env=env, start_new_session=True,
-                              check=False)
-    except OSError as e:
-        module.fail_json(msg='cannot run %s: %s' % (argv[0], e), cmd=argv)
-    return (proc.returncode,
-            proc.stdout.decode('utf-8', 'replace'),
-            proc.stderr.decode('utf-8', 'replace'))
+        with open(os.path.join(scratch, 'stdout'), 'w+b') as out, open(os.path.join(scratch, 'stderr'), 'w+b') as err:
+            try:
+                rc = subprocess.call(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
+                                     start_new_session=True)
+            except OSError as e:
+                module.fail_json(msg='cannot run %s: %s' % (argv[0], e), cmd=argv)
+            out.seek(0)
+            err.seek(0)
+            return rc, out.read().decode('utf-8', 'replace'), err.read().decode('utf-8', 'replace')
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def parse_json(module, text, what, **result):

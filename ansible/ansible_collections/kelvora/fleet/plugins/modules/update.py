@@ -123,15 +123,17 @@ notes:
     not read the credentials; a credentials file others can read is only refused by the
     update itself.
   - C(changed) is true exactly when a file was sent to some camera (a file whose result is
-    not C(not-sent)), also when that camera then failed.
+    not C(not-sent)), also when that camera then failed. In check mode it says whether the plan
+    would send a file to some camera.
   - The task fails when a camera did not end well, completed with its versions verified, up
     to date or with nothing to send, naming each camera and its end, and when kelvora-fleet
     refuses to start (exit status 2, bad usage, an unreadable folder, a file the folder's
     C(SHA256SUMS) refuses, a credentials file others can read, missing credentials, a report
     path that cannot be written), with its message.
-  - Cameras that are mid-upload are never cut off by this module. kelvora-fleet runs in a
-    session of its own, so it keeps no terminal, and a task C(timeout) ends the module, not
-    the upload.
+  - kelvora-fleet runs in a session of its own, without a terminal, its output going to
+    files. If the module is ended early (for example by a dropped SSH connection), kelvora-fleet
+    carries on to its end on the site machine, so no camera is cut off in an upload, and the
+    report at C(report) says how each camera ended.
 seealso:
   - module: kelvora.fleet.scan
   - name: kelvora-fleet(1)
