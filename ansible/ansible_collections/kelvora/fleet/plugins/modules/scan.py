@@ -138,7 +138,7 @@ from ansible_collections.kelvora.fleet.plugins.module_utils import fleet
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
+        dict(
             targets=dict(type='list', elements='str', required=True),
             exclude=dict(type='list', elements='str', default=[]),
             parallel=dict(type='int'),

@@ -72,8 +72,9 @@ options:
   credentials_file:
     description:
       - A file on the managed host with the cameras' own user IDs and passwords
-        (C(TARGET USER PASSWORD) a line, the most specific entry wins). It must be private
-        (mode C(0600)), or kelvora-fleet refuses it and the task fails.
+        (C(TARGET USER PASSWORD) a line; a host and port wins over a host, a host over a
+        range). It must be private (mode C(0600)), or kelvora-fleet refuses it and the task
+        fails.
       - Cameras without an entry use C(user) and C(password).
     type: path
   user:
@@ -388,7 +389,7 @@ def update(module, executable):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
+        dict(
             targets=dict(type='list', elements='str', required=True),
             exclude=dict(type='list', elements='str', default=[]),
             folder=dict(type='path', required=True),
