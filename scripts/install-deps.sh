@@ -9,6 +9,8 @@ packages=(
     libcpp-httplib-dev
     libhttp-parser-dev
     xvfb xauth curl
+    # The Ansible collection's test (ansible/) and its lint.
+    ansible-core ansible-lint
 )
 # `make fuzz` also needs clang's libFuzzer; `make package` the Debian packaging tools.
 if [ "${1:-}" = fuzz ]; then
