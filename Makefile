@@ -23,7 +23,8 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target kelvora-run-programs
 
-build-test: deps
+build-test:
+	@scripts/install-deps.sh test
 	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKELVORA_SANITIZE=ON
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 

@@ -9,11 +9,12 @@ packages=(
     libcpp-httplib-dev
     libhttp-parser-dev
     xvfb xauth curl
-    # The Ansible collection's test (ansible/) and its lint.
-    ansible-core ansible-lint
 )
-# `make fuzz` also needs clang's libFuzzer; `make package` the Debian packaging tools.
-if [ "${1:-}" = fuzz ]; then
+# `make test` also runs the Ansible collection's test and lint (ansible/); `make fuzz` needs
+# clang's libFuzzer; `make package` the Debian packaging tools.
+if [ "${1:-}" = test ]; then
+    packages+=(ansible-core ansible-lint)
+elif [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 elif [ "${1:-}" = package ]; then
     packages+=(dpkg-dev file help2man lintian desktop-file-utils appstream)
