@@ -21,7 +21,7 @@ options:
   targets:
     description:
       - The cameras, as kelvora-fleet takes them, C(HOST), C(HOST:PORT), an IPv4 range
-        (C(192.168.10.0/24), at most a /22, on another port C(192.168.10.0/24:8080)) or
+        (C(192.0.2.0/24), at most a /22, on another port C(192.0.2.0/24:8080)) or
         C(@FILE) with one target a line (a file on the managed host).
     type: list
     elements: str
@@ -63,9 +63,9 @@ EXAMPLES = r'''
 - name: Ask every camera of the site
   kelvora.fleet.scan:
     targets:
-      - 192.168.10.0/24
+      - 192.0.2.0/24
     exclude:
-      - 192.168.10.1
+      - 192.0.2.1
   register: site_scan
 
 - name: Show the models and cam_cpu versions
@@ -89,7 +89,7 @@ cameras:
     address:
       description: The camera's address and port.
       type: str
-      sample: 192.168.10.7:80
+      sample: 192.0.2.7:80
     ok:
       description: Whether the camera answered as a camera of the family.
       type: bool
@@ -116,7 +116,7 @@ unanswered:
   returned: success, and on failure when kelvora-fleet printed its JSON
   type: list
   elements: dict
-  sample: [{"address": "192.168.10.9:80", "error": "connection refused"}]
+  sample: [{"address": "192.0.2.9:80", "error": "connection refused"}]
 cmd:
   description: The command run.
   returned: always

@@ -146,9 +146,9 @@ EXAMPLES = r'''
 - name: Update the site's cameras, two first as a canary
   kelvora.fleet.update:
     targets:
-      - 192.168.10.0/24
+      - 192.0.2.0/24
     exclude:
-      - 192.168.10.1
+      - 192.0.2.1
     folder: /var/lib/kelvora/firmware/2026-12
     canary: 2
     max_failures: 3
@@ -166,7 +166,7 @@ EXAMPLES = r'''
 
 - name: What would be sent (ansible-playbook --check runs this as a plan)
   kelvora.fleet.update:
-    targets: [192.168.10.0/24]
+    targets: [192.0.2.0/24]
     folder: /var/lib/kelvora/firmware/2026-12
   check_mode: true
   register: site_plan
@@ -196,7 +196,7 @@ report:
     started: "2026-12-08T09:30:00.125Z"
     ended: "2026-12-08T09:30:04.500Z"
     cameras:
-      - address: 192.168.10.7:80
+      - address: 192.0.2.7:80
         model: QV_TK300
         end: completed
         verified: true
@@ -220,14 +220,14 @@ sent_to:
   returned: when an update ran
   type: list
   elements: str
-  sample: ["192.168.10.7:80"]
+  sample: ["192.0.2.7:80"]
 failed_cameras:
   description: The cameras that did not end well, each with C(address), C(end), C(message)
     and C(reason).
   returned: when an update ran
   type: list
   elements: dict
-  sample: [{"address": "192.168.10.9:80", "end": "upload-failed", "message": "VerUp Err", "reason": ""}]
+  sample: [{"address": "192.0.2.9:80", "end": "upload-failed", "message": "VerUp Err", "reason": ""}]
 report_path:
   description: Where the report is kept on the managed host (C(report)).
   returned: when C(report) is given and an update ran
@@ -246,7 +246,7 @@ would_send:
   returned: in check mode
   type: list
   elements: dict
-  sample: [{"address": "192.168.10.7:80", "files": ["qv_servo_cpu_V0120.spt"]}]
+  sample: [{"address": "192.0.2.7:80", "files": ["qv_servo_cpu_V0120.spt"]}]
 cmd:
   description: The command run (no secret is ever on it).
   returned: always
