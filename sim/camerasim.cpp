@@ -1,6 +1,7 @@
 #include "sim/camerasim.h"
 
 #include "camera/caminfo.h"
+#include "sim/simloop.h"
 
 #include <httplib.h>
 
@@ -8,7 +9,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -25,18 +26,20 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <set>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = simloop::Clock;
 
 constexpr int kKeepAliveMaxRequests = 100;
 constexpr int kKeepAliveTimeoutMs = 5000;
 constexpr int kIoTimeoutMs = 5000;
-constexpr int kPollSliceMs = 50;
-constexpr std::size_t kServerThreads = 16;
-// Silent requests held at once; the rest of the threads stay free for other connections.
+// Accept is retried after this when the process is out of descriptors.
+constexpr int kAcceptRetryMs = 50;
+constexpr int kAcceptsPerWake = 64;
+constexpr std::size_t kReadBufferBytes = 64 * 1024;
+// Silent requests a camera holds at once; each keeps a descriptor (no thread).
 constexpr std::size_t kMaxHeldRequests = 8;
 
 constexpr const char* kUploadPathOld = "/cgi-bin/upload";     // models 1-3
@@ -104,7 +107,8 @@ std::string trimmed(const std::string& s)
 // the kernel unread (which counts neither the peer's FIN nor anything after its reset).
 class WireCount {
 public:
-    // Reads through here, so that a count never falls between a read and its tally.
+    // Reads through here, so that a count never falls between a read and its tally. Returns
+    // the bytes read, or -errno.
     ssize_t recv(int sock, char* into, std::size_t size)
     {
         std::lock_guard<std::mutex> lock(m_);
@@ -112,8 +116,9 @@ public:
         do {
             n = ::recv(sock, into, size, 0);
         } while (n < 0 && errno == EINTR);
-        if (n > 0)
-            read_ += std::uint64_t(n);
+        if (n < 0)
+            return -errno;
+        read_ += std::uint64_t(n);
         return n;
     }
     std::uint64_t now(int sock)
@@ -142,28 +147,33 @@ private:
 
 // One accepted connection. Reads go through a small buffer and every byte handed to
 // httplib is recorded, so each request's head and body can be kept exactly as sent.
+// Its requests run on fibers of its camera's loop; between requests, and while a silent
+// request is held, it is only a descriptor the loop watches.
 class SimConnection final : public httplib::Stream {
 public:
+    enum class State { Idle, Running, Held };
+    enum class Next { Idle, Close, Hold };
+
     SimConnection(int sock, const std::atomic<bool>& stopping, std::shared_ptr<WireCount> count)
-        : sock_(sock), stopping_(stopping), buf_(64 * 1024), count_(std::move(count)) {}
+        : sock_(sock), stopping_(stopping), count_(std::move(count)) {}
 
-    static SimConnection*& current()
-    {
-        thread_local SimConnection* conn = nullptr;
-        return conn;
-    }
+    static SimConnection* current() { return static_cast<SimConnection*>(simloop::Loop::fiberTag()); }
 
-    bool is_readable() const override { return pos_ < len_ || waitFor(POLLIN, kIoTimeoutMs); }
-    bool is_writable() const override { return !aborted_ && waitFor(POLLOUT, kIoTimeoutMs); }
+    bool is_readable() const override { return pos_ < len_ || waitFor(EPOLLIN, kIoTimeoutMs); }
+    bool is_writable() const override { return !aborted_ && !holding_ && waitFor(EPOLLOUT, kIoTimeoutMs); }
 
     ssize_t read(char* ptr, std::size_t size) override
     {
-        if (aborted_)
+        if (aborted_ || holding_)
             return -1;
         // The handler logs the request before it closes the connection.
         if (dropAt_ && bodyBytes_ >= *dropAt_)
             return -1;
         if (pos_ == len_) {
+            if (stopping_)
+                return -1;
+            if (buf_.empty())
+                buf_.resize(kReadBufferBytes);
             std::size_t want = buf_.size();
             if (rate_ > 0) {
                 // Small reads, so that the kernel's window shows the client the rate.
@@ -171,17 +181,24 @@ public:
                 if (headEnd_ != std::string::npos && !waitForBodyBudget())
                     return -1;
             }
-            if (!waitFor(POLLIN, kIoTimeoutMs))
-                return -1;
-            // Acknowledge at once: clients that send head and body in two writes would
-            // otherwise wait out the delayed ACK on every upload.
-            const int one = 1;
-            ::setsockopt(sock_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
-            const ssize_t n = count_->recv(sock_, buf_.data(), want);
+            ssize_t n;
+            for (;;) {
+                // Acknowledge at once: clients that send head and body in two writes would
+                // otherwise wait out the delayed ACK on every upload.
+                const int one = 1;
+                ::setsockopt(sock_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
+                n = count_->recv(sock_, buf_.data(), want);
+                if (n != -EAGAIN && n != -EWOULDBLOCK)
+                    break;
+                if (!waitFor(EPOLLIN, kIoTimeoutMs))
+                    return -1;
+            }
             if (n <= 0)
-                return n;
+                return n < 0 ? -1 : 0;
             pos_ = 0;
             len_ = static_cast<std::size_t>(n);
+            // A body arriving as fast as it is read would keep the loop's other cameras waiting.
+            simloop::Loop::yieldIfLong();
         }
         std::size_t n = std::min(size, len_ - pos_);
         if (dropAt_)
@@ -196,11 +213,13 @@ public:
     {
         std::size_t done = 0;
         while (done < size) {
-            if (aborted_ || !waitFor(POLLOUT, kIoTimeoutMs))
+            if (aborted_ || holding_ || stopping_)
                 return -1;
             const ssize_t n = ::send(sock_, ptr + done, size - done, MSG_NOSIGNAL);
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN)
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN && waitFor(EPOLLOUT, kIoTimeoutMs))
                     continue;
                 return -1;
             }
@@ -213,8 +232,17 @@ public:
     void get_local_ip_and_port(std::string& ip, int& port) const override { address(::getsockname, ip, port); }
     socket_t socket() const override { return sock_; }
 
-    // Keep-alive wait for the next request; false on time-out or stop.
-    bool waitForRequest() const { return pos_ < len_ || waitFor(POLLIN, kKeepAliveTimeoutMs); }
+    // Bytes of a next request already read: it is served without waiting on the loop.
+    bool hasBuffered() const { return pos_ < len_; }
+    // An idle or held connection keeps no read buffer: thousands of them wait at once.
+    void releaseBuffer()
+    {
+        if (!hasBuffered() || holding_) {
+            std::vector<char>().swap(buf_);
+            pos_ = len_ = 0;
+        }
+    }
+    simloop::Watch& watch() { return watch_; }
 
     void beginRequest(bool recordBody, std::size_t bodyBytesPerSecond)
     {
@@ -254,51 +282,58 @@ public:
     void setEarlyAnswer(std::string page) { early_ = std::move(page); }
     const std::string& earlyAnswer() const { return early_; }
 
-    // Waits, reading nothing, until the peer closes or resets the connection or the sim stops.
-    void holdUntilPeerCloses() const
+    // The request stays unanswered: nothing more is written or read, and once its fiber is
+    // done the loop keeps the connection until the peer closes it or the camera stops.
+    void holdUnanswered(std::uint64_t seq, std::shared_ptr<SimUpload> upload)
     {
-        while (!stopping_) {
-            pollfd p{sock_, POLLRDHUP, 0};
-            const int r = ::poll(&p, 1, kPollSliceMs);
-            if ((r < 0 && errno != EINTR) || (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))))
-                return;
-        }
+        holding_ = true;
+        heldSeq_ = seq;
+        heldUpload_ = std::move(upload);
+    }
+    bool holding() const { return holding_; }
+    std::uint64_t heldSeq() const { return heldSeq_; }
+    std::shared_ptr<SimUpload> heldUpload() const { return heldUpload_; }
+
+    // Waits, reading nothing, until the time has passed or the camera stops.
+    void sleepFor(int ms)
+    {
+        if (!stopping_)
+            simloop::Loop::await(watch_, -1, 0, Clock::now() + std::chrono::milliseconds(ms));
     }
 
     void setSeq(std::uint64_t seq) { seq_ = seq; }
     std::uint64_t seq() const { return seq_; }
 
+    State state = State::Idle;
+    Next next = Next::Idle;
+    int served = 0; // requests so far
+
 private:
     // Throttled body: waits until the bytes read so far fit the rate since the head ended.
     // A reset ends the wait: the kernel keeps what had arrived, and reading that slowly
-    // would tie up a server thread long after the client has gone.
+    // would keep the request open long after the client has gone.
     bool waitForBodyBudget() const
     {
         const auto due = bodyStart_ + std::chrono::microseconds(bodyBytes_ * 1000000 / rate_);
         while (!stopping_ && !aborted_) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
-            if (left <= 0)
+            if (Clock::now() >= due)
                 return true;
-            pollfd p{sock_, 0, 0};
-            if (::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs))) > 0
-                && (p.revents & (POLLHUP | POLLERR)))
+            const simloop::Woken woken = simloop::Loop::await(watch_, sock_, 0, due);
+            if (woken.cancelled || (woken.events & (EPOLLHUP | EPOLLERR)))
                 return false;
         }
         return false;
     }
 
-    bool waitFor(short events, int timeoutMs) const
+    // True once the descriptor shows the events (or a hang-up or an error); false on time-out
+    // or when the camera stops.
+    bool waitFor(std::uint32_t events, int timeoutMs) const
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!stopping_) {
-            pollfd p{sock_, events, 0};
-            const int r = ::poll(&p, 1, kPollSliceMs);
-            if (r > 0)
-                return true;
-            if ((r < 0 && errno != EINTR) || Clock::now() >= deadline)
-                return false;
-        }
-        return false;
+        if (stopping_)
+            return false;
+        const simloop::Woken woken =
+            simloop::Loop::await(watch_, sock_, events, Clock::now() + std::chrono::milliseconds(timeoutMs));
+        return !woken.cancelled && woken.events != 0;
     }
 
     void note(const char* p, std::size_t n)
@@ -344,6 +379,7 @@ private:
     }
 
     int sock_;
+    mutable simloop::Watch watch_;
     const std::atomic<bool>& stopping_;
     std::vector<char> buf_;
     std::size_t pos_ = 0;
@@ -356,6 +392,9 @@ private:
     std::size_t rate_ = 0;
     Clock::time_point bodyStart_;
     bool aborted_ = false;
+    bool holding_ = false;
+    std::uint64_t heldSeq_ = 0;
+    std::shared_ptr<SimUpload> heldUpload_;
     std::shared_ptr<WireCount> count_;
     std::string early_;
     std::uint64_t seq_ = 0;
@@ -376,21 +415,30 @@ struct CameraSim::Impl {
     class Server;
 
     mutable std::mutex m;
-    std::condition_variable wake;
     std::atomic<bool> stopping{false};
     std::atomic<bool> recordRaw{true};
 
+    // While running: the process's loops, and the one this camera's sockets are on.
+    std::shared_ptr<simloop::Hub> hub;
+    simloop::Loop* loop = nullptr;
     std::unique_ptr<Server> server;
-    std::unique_ptr<httplib::ThreadPool> pool;
-    std::thread acceptor;
     int listenSock = -1;
     int port = -1;
     std::string bindAddress;
+    // On the loop's thread only: the listening socket's wait and the open connections.
+    simloop::Watch listenWatch;
+    std::set<SimConnection*> conns;
+    // stop() waits for the loop to have closed the port and every connection.
+    std::mutex stopM;
+    std::condition_variable stopped;
+    bool ended = false;
 
-    // Open connections, and what the closed ones had received (under connM).
+    // Open connections, and what the closed ones had received (under connM; so are the
+    // listening socket's acceptance and close).
     mutable std::mutex connM;
     std::map<int, std::shared_ptr<WireCount>> liveCounts;
     std::uint64_t closedBytes = 0;
+    int handedOver = 0; // accepted by bytesReceived(), not yet taken by the loop
 
     int model = CAM_MODELID_QV_TK300;
     std::array<std::string, kSimComponentCount> versions;
@@ -507,7 +555,7 @@ struct CameraSim::Impl {
             return -1;
         int sock = -1;
         for (addrinfo* ai = found; ai && sock < 0; ai = ai->ai_next) {
-            sock = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+            sock = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
             if (sock < 0)
                 continue;
             // Lets start() take the port again at once after stop(), past the closed
@@ -523,28 +571,158 @@ struct CameraSim::Impl {
         return sock;
     }
 
-    // Connections are counted from accept on, before a server thread takes them.
-    void acceptLoop()
+    // On the camera's loop from here to closeConnection(). Connections are counted from
+    // accept on, before any request is read.
+    void listen()
     {
-        while (!stopping) {
-            pollfd p{listenSock, POLLIN, 0};
-            if (::poll(&p, 1, kPollSliceMs) <= 0)
-                continue;
-            const int sock = ::accept4(listenSock, nullptr, nullptr, SOCK_CLOEXEC);
-            if (sock < 0) {
-                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
-                continue;
-            }
-            {
-                std::lock_guard<std::mutex> lock(connM);
-                liveCounts[sock] = std::make_shared<WireCount>();
-            }
-            pool->enqueue([this, sock] { serve(sock); });
-        }
+        loop->watch(listenWatch, listenSock, EPOLLIN, simloop::kNever, [this](simloop::Woken) { acceptSome(); });
     }
 
-    void serve(int sock);
+    void acceptSome()
+    {
+        for (int i = 0; i < kAcceptsPerWake; ++i) {
+            std::shared_ptr<WireCount> count;
+            int sock;
+            int error;
+            {
+                std::lock_guard<std::mutex> lock(connM);
+                sock = takeConnectionLocked(count);
+                error = errno;
+            }
+            if (sock < 0) {
+                if (error == EINTR || error == ECONNABORTED)
+                    continue;
+                if (error != EAGAIN && error != EWOULDBLOCK) {
+                    // Out of descriptors or memory: the backlog waits a while instead of the
+                    // loop spinning on it.
+                    loop->watch(listenWatch, -1, 0, Clock::now() + std::chrono::milliseconds(kAcceptRetryMs),
+                                [this](simloop::Woken) { listen(); });
+                    return;
+                }
+                break;
+            }
+            adopt(sock, std::move(count));
+        }
+        listen();
+    }
+
+    // Accepts a connection waiting on the port, counted from here on; -1 (errno set) when
+    // none can be had. Caller holds connM.
+    int takeConnectionLocked(std::shared_ptr<WireCount>& count)
+    {
+        if (listenSock < 0) {
+            errno = EAGAIN;
+            return -1;
+        }
+        const int sock = ::accept4(listenSock, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (sock < 0)
+            return -1;
+        // Headers and body go out in separate writes; without this each answer waits
+        // for the client's delayed ACK.
+        const int one = 1;
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+        count = std::make_shared<WireCount>();
+        liveCounts[sock] = count;
+        return sock;
+    }
+
+    void adopt(int sock, std::shared_ptr<WireCount> count)
+    {
+        auto* conn = new SimConnection(sock, stopping, std::move(count));
+        conns.insert(conn);
+        idle(conn);
+    }
+
+    // Between requests the connection is a descriptor the loop watches, up to the
+    // keep-alive time.
+    void idle(SimConnection* conn)
+    {
+        conn->state = SimConnection::State::Idle;
+        if (stopping) {
+            closeConnection(conn);
+            return;
+        }
+        if (conn->hasBuffered()) {
+            serve(conn);
+            return;
+        }
+        conn->releaseBuffer();
+        loop->watch(conn->watch(), conn->socket(), EPOLLIN,
+                    Clock::now() + std::chrono::milliseconds(kKeepAliveTimeoutMs), [this, conn](simloop::Woken woken) {
+                        if (woken.events)
+                            serve(conn);
+                        else
+                            closeConnection(conn);
+                    });
+    }
+
+    void serve(SimConnection* conn);
+
+    // A held request's connection: watched for the peer's close, then released.
+    void park(SimConnection* conn)
+    {
+        conn->state = SimConnection::State::Held;
+        conn->releaseBuffer();
+        if (stopping) {
+            release(conn);
+            return;
+        }
+        loop->watch(conn->watch(), conn->socket(), EPOLLRDHUP, simloop::kNever,
+                    [this, conn](simloop::Woken) { release(conn); });
+    }
+
+    void release(SimConnection* conn)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            --held;
+        }
+        finish(conn->heldSeq(), -1, {}, conn->heldUpload());
+        conn->abort();
+        closeConnection(conn);
+    }
+
+    // The port is closed and every connection ended: idle and held ones at once, running ones
+    // as soon as their fiber sees the stop (any wait of theirs ends now).
+    void shutDown()
+    {
+        loop->unwatch(listenWatch);
+        {
+            std::lock_guard<std::mutex> lock(connM);
+            ::close(listenSock);
+            listenSock = -1;
+        }
+        const std::vector<SimConnection*> open(conns.begin(), conns.end());
+        for (SimConnection* conn : open) {
+            switch (conn->state) {
+            case SimConnection::State::Idle:
+                closeConnection(conn);
+                break;
+            case SimConnection::State::Held:
+                loop->unwatch(conn->watch());
+                release(conn);
+                break;
+            case SimConnection::State::Running:
+                loop->cancel(conn->watch());
+                break;
+            }
+        }
+        endIfDone();
+    }
+
+    void endIfDone()
+    {
+        if (!stopping || listenSock >= 0 || !conns.empty())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(connM);
+            if (handedOver > 0)
+                return;
+        }
+        std::lock_guard<std::mutex> lock(stopM);
+        ended = true;
+        stopped.notify_all();
+    }
 
     std::size_t readRate()
     {
@@ -552,14 +730,10 @@ struct CameraSim::Impl {
         return faults.uploadReadBytesPerSecond;
     }
 
-    std::shared_ptr<WireCount> countOf(int sock)
+    void closeConnection(SimConnection* conn)
     {
-        std::lock_guard<std::mutex> lock(connM);
-        return liveCounts.at(sock);
-    }
-
-    void closeConnection(int sock)
-    {
+        const int sock = conn->socket();
+        loop->unwatch(conn->watch());
         {
             std::lock_guard<std::mutex> lock(connM);
             const auto live = liveCounts.find(sock);
@@ -568,11 +742,27 @@ struct CameraSim::Impl {
         }
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
+        conns.erase(conn);
+        delete conn;
+        endIfDone();
     }
 
-    std::uint64_t bytesReceived() const
+    std::uint64_t bytesReceived()
     {
         std::lock_guard<std::mutex> lock(connM);
+        // Connections the loop has not accepted yet have brought bytes too: they are taken
+        // here, counted, and handed to the loop; a busy loop does not make a count come late.
+        std::shared_ptr<WireCount> count;
+        for (int sock; (sock = takeConnectionLocked(count)) >= 0;) {
+            ++handedOver;
+            loop->post([this, sock, count] {
+                {
+                    std::lock_guard<std::mutex> lock(connM);
+                    --handedOver;
+                }
+                adopt(sock, count);
+            });
+        }
         std::uint64_t total = closedBytes;
         for (const auto& [sock, count] : liveCounts)
             total += count->now(sock);
@@ -600,12 +790,10 @@ struct CameraSim::Impl {
             notify(*done);
     }
 
-    void pause(int ms)
+    static void pause(SimConnection* conn, int ms)
     {
-        if (ms <= 0)
-            return;
-        std::unique_lock<std::mutex> lock(m);
-        wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
+        if (ms > 0 && conn)
+            conn->sleepFor(ms);
     }
 
     // Spooled part files, removed unless one is renamed into place.
@@ -853,7 +1041,8 @@ struct CameraSim::Impl {
             up.savedPath = path;
     }
 
-    // Keeps a silent request's connection open unanswered until the client gives up.
+    // Keeps a silent request's connection open unanswered until the client gives up; the
+    // loop holds it once the request's fiber is done (see park()).
     void hold(SimConnection* conn, std::uint64_t seq, std::shared_ptr<SimUpload> up)
     {
         bool room;
@@ -871,11 +1060,10 @@ struct CameraSim::Impl {
             }
         }
         if (room) {
-            conn->holdUntilPeerCloses();
-            std::lock_guard<std::mutex> lock(m);
-            --held;
+            conn->holdUnanswered(seq, std::move(up));
+            return;
         }
-        finish(seq, room ? -1 : 0, {}, up);
+        finish(seq, 0, {}, up);
         if (conn)
             conn->abort();
     }
@@ -894,7 +1082,8 @@ struct CameraSim::Impl {
         std::lock_guard<std::mutex> lock(m);
         return (kind == SimRequestKind::ModelInquiry && faults.silentModel)
             || (kind == SimRequestKind::VersionInquiry && faults.silentVersion)
-            || (kind == SimRequestKind::Upload && faults.silentUpload);
+            || (kind == SimRequestKind::Upload && faults.silentUpload)
+            || (kind == SimRequestKind::Other && faults.silentOther);
     }
 
     void dropContentUnlessKept(SimUpload* up)
@@ -950,7 +1139,7 @@ struct CameraSim::Impl {
                 : kind == SimRequestKind::Upload         ? faults.uploadDelayMs
                                                          : 0;
         }
-        pause(delay);
+        pause(conn, delay);
 
         Answer a;
         if (stopping) {
@@ -1001,35 +1190,47 @@ public:
         });
     }
 
-    void serve(int sock)
+    // On a fiber: the connection's requests for as long as their bytes keep coming without a
+    // wait on the loop; afterwards conn->next says what the loop does with it.
+    void serveRequests(SimConnection& conn)
     {
-        // Headers and body go out in separate writes; without this each answer waits
-        // for the client's delayed ACK.
-        const int one = 1;
-        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-        SimConnection conn(sock, impl_.stopping, impl_.countOf(sock));
-        SimConnection::current() = &conn;
-        for (int i = 0; i < kKeepAliveMaxRequests && !impl_.stopping; ++i) {
-            if (!conn.waitForRequest())
-                break;
+        do {
             conn.beginRequest(impl_.recordRaw, impl_.readRate());
             bool closed = false;
-            const bool ok = process_request(conn, i + 1 == kKeepAliveMaxRequests, closed,
+            const bool ok = process_request(conn, conn.served + 1 == kKeepAliveMaxRequests, closed,
                                             [this](httplib::Request& req) { impl_.onRequestStart(req); });
-            if (!ok || closed || conn.aborted() || !conn.earlyAnswer().empty())
-                break;
-        }
-        SimConnection::current() = nullptr;
-        impl_.closeConnection(sock);
+            ++conn.served;
+            if (conn.holding()) {
+                conn.next = SimConnection::Next::Hold;
+                return;
+            }
+            if (!ok || closed || conn.aborted() || !conn.earlyAnswer().empty() || conn.served >= kKeepAliveMaxRequests
+                || impl_.stopping) {
+                conn.next = SimConnection::Next::Close;
+                return;
+            }
+        } while (conn.hasBuffered());
+        conn.next = SimConnection::Next::Idle;
     }
 
 private:
     Impl& impl_;
 };
 
-void CameraSim::Impl::serve(int sock)
+void CameraSim::Impl::serve(SimConnection* conn)
 {
-    server->serve(sock);
+    conn->state = SimConnection::State::Running;
+    const bool spawned = loop->spawn(
+        conn, [this, conn] { server->serveRequests(*conn); },
+        [this, conn] {
+            switch (conn->next) {
+            case SimConnection::Next::Idle: idle(conn); break;
+            case SimConnection::Next::Hold: park(conn); break;
+            case SimConnection::Next::Close: closeConnection(conn); break;
+            }
+        });
+    if (!spawned)
+        closeConnection(conn); // no memory for the request's stack
 }
 
 CameraSim::CameraSim() : d(std::make_unique<Impl>())
@@ -1054,37 +1255,44 @@ int CameraSim::start(int port, const std::string& bindAddress)
     const int bound = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port)
                                                  : ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
     d->stopping = false;
-    d->listenSock = sock;
+    d->ended = false;
     d->port = bound;
     d->bindAddress = bindAddress;
     d->server = std::make_unique<Impl::Server>(*d);
-    d->pool = std::make_unique<httplib::ThreadPool>(kServerThreads);
-    d->acceptor = std::thread([impl = d.get()] { impl->acceptLoop(); });
+    d->hub = simloop::Hub::acquire();
+    d->loop = &d->hub->attach();
+    {
+        std::lock_guard<std::mutex> lock(d->connM);
+        d->listenSock = sock;
+    }
+    d->loop->post([impl = d.get()] { impl->listen(); });
     return bound;
 }
 
 void CameraSim::stop()
 {
-    if (!d->pool)
+    if (!d->loop)
         return;
     {
         std::lock_guard<std::mutex> lock(d->m);
         d->stopping = true;
     }
-    d->wake.notify_all();
-    d->acceptor.join();
-    ::close(d->listenSock);
-    d->listenSock = -1;
-    // Queued connections are closed unserved; held and waiting ones end within a poll slice.
-    d->pool->shutdown();
-    d->pool.reset();
+    d->loop->post([impl = d.get()] { impl->shutDown(); });
+    {
+        // Bounded by the requests' own ends: every wait of theirs has ended by now.
+        std::unique_lock<std::mutex> lock(d->stopM);
+        d->stopped.wait(lock, [this] { return d->ended; });
+    }
+    d->hub->detach(*d->loop);
+    d->loop = nullptr;
+    d->hub.reset();
     d->server.reset();
     d->port = -1;
 }
 
 bool CameraSim::isRunning() const
 {
-    return d->pool != nullptr;
+    return d->loop != nullptr;
 }
 
 int CameraSim::port() const

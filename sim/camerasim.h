@@ -5,7 +5,8 @@
 // version inquiries, takes firmware uploads with Basic credentials, restarts after an
 // accepted upload and logs every request with its raw bytes. It can also fail the way a
 // network fails: answer nothing, answer before the body, read slowly, vanish and come
-// back. Thread-safe; the server runs on its own threads and none of them touch Qt.
+// back. Thread-safe. Every camera of a process is served by the same few threads (see
+// sim/simloop.h), whatever their number; none of them touch Qt.
 
 #include "sim/simprofiles.h"
 
@@ -56,11 +57,13 @@ struct SimFaults {
     int versionDelayMs = 0;
     int uploadDelayMs = 0;
     // A silent request is read and never answered: the connection stays open until the
-    // client closes it or the sim stops. At most 8 are held at once; beyond that a silent
-    // request's connection is closed without an answer (logged with status 0).
+    // client closes it or the sim stops. At most 8 are held at once per camera; beyond that a
+    // silent request's connection is closed without an answer (logged with status 0). A held
+    // request keeps a descriptor, no thread.
     bool silentModel = false;   // model inquiries
     bool silentVersion = false; // version inquiries
     bool silentUpload = false;  // any POST, after its whole body has been read
+    bool silentOther = false;   // any other request (all four: an address that never answers)
     std::size_t uploadReadBytesPerSecond = 0; // request bodies are read at this rate; 0 = at once
 };
 
@@ -111,7 +114,8 @@ public:
     // start(port()) right after stop() takes the same port again; the camera's state
     // (model, versions, restart, log, counters) carries over.
     int start(int port = 0, const std::string& bindAddress = "127.0.0.1");
-    // Closes the port, ends open connections (held ones too) and joins the server threads.
+    // Closes the port and ends open connections (held ones too); returns once all are closed.
+    // Not from the request observer: that runs on the thread stop() waits for.
     void stop();
     bool isRunning() const;
     int port() const;
@@ -153,6 +157,7 @@ public:
     // TCP_INFO). Bytes a client queued but never sent are not counted. Any thread, any time.
     std::uint64_t bytesReceived() const;
     // Called on a server thread after each request has been answered (a held one: released).
+    // It runs on the thread that serves this camera and its neighbours: it must not block.
     void setRequestObserver(std::function<void(const SimRequest&)> observer);
 
     struct Impl;

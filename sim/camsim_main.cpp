@@ -1,9 +1,15 @@
 // kelvora-camsim: runs one simulated camera, or a fleet of them, until SIGINT or SIGTERM.
+// A fleet can lie on consecutive ports of one address or on consecutive loopback addresses
+// of one port, with addresses that never answer and addresses nobody listens on among them:
+// a bed for range scans.
 
 #include "camera/caminfo.h"
 #include "sim/camerasim.h"
 #include "kelvora/version.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -11,10 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -29,16 +35,28 @@ const char* kUsage =
     "                            NEW_TK15_H (also QV_... or CAM_MODELID_QV_...), or 1..12\n"
     "                            (default TK300); a comma list gives the cameras their\n"
     "                            models in turn\n"
-    "  -n, --cameras N           run N cameras on consecutive ports from --port (default 1);\n"
-    "                            every other option applies to each of them\n"
+    "  -n, --cameras N           run N cameras (default 1, at most 4096); every other option\n"
+    "                            applies to each of them\n"
+    "      --consecutive WHAT    how the cameras are laid out: ports (default: on --bind, ports\n"
+    "                            counted up from --port) or addresses (all on --port, addresses\n"
+    "                            counted up from --bind)\n"
+    "      --silent N            N more addresses (or ports) that take connections and never\n"
+    "                            answer any request\n"
+    "      --closed N            N more addresses (or ports) nobody listens on: connections to\n"
+    "                            them are refused. Silent and closed ones are spread evenly\n"
+    "                            among the cameras, and listed at start\n"
     "  -p, --port N              port to listen on (default 8080; 0 picks a free one for\n"
     "                            each camera)\n"
-    "  -b, --bind ADDR           address to listen on (default 127.0.0.1)\n"
+    "  -b, --bind ADDR           address to listen on, the first of them with --consecutive\n"
+    "                            addresses (default 127.0.0.1); a loopback address (127.x.y.z,\n"
+    "                            ::1, localhost) unless --allow-non-loopback\n"
+    "      --allow-non-loopback  listen on ADDR even though other machines may reach it\n"
     "  -u, --user NAME           user ID uploads must carry (default admin)\n"
     "  -w, --password TEXT       password uploads must carry (default password)\n"
     "  -r, --restart-seconds S   busy time after an accepted upload (default 2)\n"
     "  -s, --save-dir DIR        save accepted firmware files in DIR, written as they arrive;\n"
-    "                            with several cameras in DIR/PORT\n"
+    "                            with several cameras in DIR/PORT (DIR/ADDRESS with\n"
+    "                            --consecutive addresses)\n"
     "      --busy-mode MODE      how requests fail while restarting: error (503, default),\n"
     "                            close (connection closed), qid (model answer \"QID:...\"),\n"
     "                            silent (read and never answered)\n"
@@ -53,6 +71,7 @@ const char* kUsage =
     "                              silent-model         model inquiry read, never answered\n"
     "                              silent-version       version inquiries read, never answered\n"
     "                              silent-upload        upload body read whole, never answered\n"
+    "                              silent-other         any other request read, never answered\n"
     "                              model-crlf           model answer ends in CR LF\n"
     "                              version-wrong-prefix version answer starts with another digit\n"
     "                              version-short        version answer shorter than ten characters\n"
@@ -62,7 +81,17 @@ const char* kUsage =
     "      --read-rate BYTES     read request bodies at BYTES per second (default: at once)\n"
     "  -q, --quiet               do not print each request\n"
     "  -h, --help                show this help\n"
-    "      --version             show the version\n";
+    "      --version             show the version\n"
+    "\n"
+    "A fleet of more than 64 addresses is summed up at start instead of listed; the silent and\n"
+    "closed ones are still listed when there are at most 64 of each. All cameras share a few\n"
+    "threads; each address takes one open file and each connection another.\n";
+
+// Beyond this many addresses the start is summed up, not listed line by line.
+constexpr long kListedAddresses = 64;
+constexpr long kMaxAddresses = 4096;
+
+enum class Slot { Camera, Silent, Closed };
 
 const char* kindName(SimRequestKind k)
 {
@@ -114,6 +143,8 @@ bool applyFault(SimFaults& f, const std::string& name)
         f.silentVersion = true;
     else if (name == "silent-upload")
         f.silentUpload = true;
+    else if (name == "silent-other")
+        f.silentOther = true;
     else if (name == "model-crlf")
         f.modelAnswerCrLf = true;
     else if (name == "version-wrong-prefix")
@@ -143,6 +174,69 @@ std::string modelText(int id)
     return modelDisplayName(id).toStdString() + " (" + modelIdName(id).toStdString() + ")";
 }
 
+bool loopbackAddress(const std::string& host)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return host == "localhost";
+}
+
+std::string ipv4Text(std::uint32_t address)
+{
+    in_addr a{};
+    a.s_addr = htonl(address);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+// Closed slots spread evenly over all of them, silent ones evenly over the rest.
+std::vector<Slot> layOut(long cameras, long silent, long closed)
+{
+    const long total = cameras + silent + closed;
+    std::vector<Slot> layout(static_cast<std::size_t>(total), Slot::Camera);
+    for (long k = 0; k < closed; ++k)
+        layout.at(static_cast<std::size_t>((2 * k + 1) * total / (2 * closed))) = Slot::Closed;
+    const long open = total - closed;
+    long nextSilent = 0;
+    long openIndex = 0;
+    for (Slot& slot : layout) {
+        if (slot == Slot::Closed)
+            continue;
+        if (nextSilent < silent && openIndex == (2 * nextSilent + 1) * open / (2 * silent)) {
+            slot = Slot::Silent;
+            ++nextSilent;
+        }
+        ++openIndex;
+    }
+    return layout;
+}
+
+// Each address takes a descriptor, and each connection to it another.
+void raiseOpenFileLimit(long addresses)
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    if (files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        ::getrlimit(RLIMIT_NOFILE, &files);
+    }
+    const rlim_t needed = rlim_t(2 * addresses + 64);
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < needed) {
+        std::cerr << "kelvora-camsim: " << addresses << " listening addresses need about " << needed
+                  << " open files (one each and one per connection), but this process may open only "
+                  << files.rlim_cur << ".\nRaise the limit (ulimit -n; its hard limit in "
+                  << "/etc/security/limits.conf) or run fewer cameras.\n";
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,6 +252,10 @@ int main(int argc, char** argv)
     SimBusyMode busyMode = SimBusyMode::HttpError;
     SimFaults faults;
     bool quiet = false;
+    bool consecutiveAddresses = false;
+    long silent = 0;
+    long closed = 0;
+    bool allowNonLoopback = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -176,8 +274,19 @@ int main(int argc, char** argv)
             model = value();
         } else if (arg == "-n" || arg == "--cameras") {
             cameras = number(value(), arg);
-            if (cameras < 1 || cameras > 256)
-                usageError("number of cameras out of range (1..256)");
+            if (cameras < 1 || cameras > kMaxAddresses)
+                usageError("number of cameras out of range (1.." + std::to_string(kMaxAddresses) + ")");
+        } else if (arg == "--consecutive") {
+            const std::string v = value();
+            if (v != "ports" && v != "addresses")
+                usageError("--consecutive takes ports or addresses, not " + v);
+            consecutiveAddresses = v == "addresses";
+        } else if (arg == "--silent") {
+            silent = number(value(), arg);
+        } else if (arg == "--closed") {
+            closed = number(value(), arg);
+        } else if (arg == "--allow-non-loopback") {
+            allowNonLoopback = true;
         } else if (arg == "-p" || arg == "--port") {
             const long p = number(value(), arg);
             if (p > 65535)
@@ -237,25 +346,66 @@ int main(int argc, char** argv)
             usageError("unknown option: " + arg);
         }
     }
-    if (port != 0 && port + cameras - 1 > 65535)
-        usageError("ports out of range");
+    const long total = cameras + silent + closed;
+    if (total > kMaxAddresses)
+        usageError("more than " + std::to_string(kMaxAddresses) + " addresses in all");
+    if (!allowNonLoopback && !loopbackAddress(bind))
+        usageError(bind + " is not a loopback address; add --allow-non-loopback to listen there");
+    std::uint32_t firstAddress = 0;
+    if (consecutiveAddresses) {
+        in_addr a{};
+        if (inet_pton(AF_INET, bind.c_str(), &a) != 1)
+            usageError("--consecutive addresses counts up from an IPv4 address, not " + bind);
+        firstAddress = ntohl(a.s_addr);
+        const std::uint64_t last = std::uint64_t(firstAddress) + std::uint64_t(total) - 1;
+        if (last > 0xffffffffu || (!allowNonLoopback && (last >> 24) != 127))
+            usageError("addresses from " + bind + " on run out of the loopback network 127.0.0.0/8");
+    } else {
+        if (port != 0 && port + total - 1 > 65535)
+            usageError("ports out of range");
+        if (port == 0 && closed > 0)
+            usageError("--closed needs a port: with port 0 there is no port to leave closed");
+    }
+    raiseOpenFileLimit(total - closed);
 
+    const std::vector<Slot> layout = layOut(cameras, silent, closed);
     const std::vector<std::string> models = commaList(model);
-    const bool fleet = cameras > 1;
+    const bool fleet = total > 1;
+    struct Place {
+        Slot slot;
+        std::string host;
+        int port;
+    };
+    std::vector<Place> places;
     std::vector<std::unique_ptr<CameraSim>> sims;
-    for (long i = 0; i < cameras; ++i) {
+    std::vector<std::size_t> placeOf; // of each sim
+    long answering = 0;
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const Place place{layout[i], consecutiveAddresses ? ipv4Text(firstAddress + std::uint32_t(i)) : bind,
+                          consecutiveAddresses || port == 0 ? port : port + int(i)};
+        places.push_back(place);
+        if (place.slot == Slot::Closed)
+            continue;
         auto sim = std::make_unique<CameraSim>();
-        const std::string& name = models[static_cast<std::size_t>(i) % models.size()];
-        if (!sim->setModel(name))
-            usageError("unknown model: " + name);
+        SimFaults these = faults;
+        if (place.slot == Slot::Silent) {
+            // An address that takes connections and answers nothing at all.
+            these = SimFaults{};
+            these.silentModel = these.silentVersion = these.silentUpload = these.silentOther = true;
+        } else {
+            const std::string& name = models[static_cast<std::size_t>(answering++) % models.size()];
+            if (!sim->setModel(name))
+                usageError("unknown model: " + name);
+        }
         sim->setCredentials(user, password);
         sim->setRestartTime(std::chrono::milliseconds(static_cast<long long>(restartSeconds * 1000)));
         sim->setBusyMode(busyMode);
-        sim->setFaults(faults);
+        sim->setFaults(these);
         // A long run keeps no upload bytes in memory; saved files go to disk as they arrive.
         sim->setRecordRawBodies(false);
         sim->setKeepUploadContent(false);
         sims.push_back(std::move(sim));
+        placeOf.push_back(i);
     }
 
     static std::mutex printLock;
@@ -294,16 +444,18 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    const auto started = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < sims.size(); ++i) {
-        const int wanted = port == 0 ? 0 : port + static_cast<int>(i);
-        const int bound = sims[i]->start(wanted, bind);
+        Place& place = places[placeOf[i]];
+        const int bound = sims[i]->start(place.port, place.host);
         if (bound < 0) {
-            std::cerr << "kelvora-camsim: cannot listen on " << bind << ':' << wanted << '\n';
+            std::cerr << "kelvora-camsim: cannot listen on " << place.host << ':' << place.port << '\n';
             return 1;
         }
+        place.port = bound;
         std::string dir = saveDir;
-        if (fleet && !dir.empty()) {
-            dir += "/" + std::to_string(bound);
+        if (fleet && !dir.empty() && place.slot == Slot::Camera) {
+            dir += "/" + (consecutiveAddresses ? place.host : std::to_string(bound));
             if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
                 std::cerr << "kelvora-camsim: cannot create " << dir << '\n';
                 return 1;
@@ -311,31 +463,69 @@ int main(int argc, char** argv)
         }
         sims[i]->setSaveDirectory(dir);
     }
+    const double startMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     {
         std::lock_guard<std::mutex> lock(printLock);
-        if (fleet) {
-            std::cout << "Simulated cameras: " << sims.size() << '\n';
-            for (const auto& sim : sims)
-                std::cout << "camera: " << sim->address() << ' ' << modelText(sim->model()) << '\n';
-        } else {
+        auto where = [](const Place& p) { return p.host + ":" + std::to_string(p.port); };
+        if (!fleet) {
             std::cout << "Simulated camera " << modelText(sims[0]->model()) << '\n'
                       << "address: " << sims[0]->address() << '\n';
+        } else if (total <= kListedAddresses) {
+            std::cout << "Simulated cameras: " << cameras << '\n';
+            for (std::size_t i = 0, sim = 0; i < places.size(); ++i) {
+                const Place& p = places[i];
+                if (p.slot == Slot::Camera)
+                    std::cout << "camera: " << where(p) << ' ' << modelText(sims[sim]->model()) << '\n';
+                else
+                    std::cout << (p.slot == Slot::Silent ? "silent: " : "closed: ") << where(p) << '\n';
+                sim += p.slot != Slot::Closed;
+            }
+        } else {
+            std::map<int, long> byModel;
+            for (std::size_t i = 0; i < sims.size(); ++i) {
+                if (places[placeOf[i]].slot == Slot::Camera)
+                    ++byModel[sims[i]->model()];
+            }
+            std::cout << "Simulated cameras: " << cameras << ", silent " << silent << ", closed " << closed
+                      << " (listening after " << long(startMs) << " ms)\n";
+            for (const auto& [id, n] : byModel)
+                std::cout << "model: " << modelText(id) << ' ' << n << '\n';
+            if (consecutiveAddresses)
+                std::cout << "addresses: " << places.front().host << " to " << places.back().host << ", port "
+                          << (port == 0 ? std::string("a free one each") : std::to_string(port)) << '\n';
+            else
+                std::cout << "address: " << bind << ", ports "
+                          << (port == 0 ? std::string("free ones") : std::to_string(port) + " to " + std::to_string(port + total - 1))
+                          << '\n';
+            for (const Slot kind : {Slot::Silent, Slot::Closed}) {
+                const long n = kind == Slot::Silent ? silent : closed;
+                if (n == 0)
+                    continue;
+                std::cout << (kind == Slot::Silent ? "silent:" : "closed:");
+                if (n > kListedAddresses)
+                    std::cout << ' ' << n << " addresses spread evenly";
+                for (std::size_t i = 0; n <= kListedAddresses && i < places.size(); ++i) {
+                    if (places[i].slot == kind)
+                        std::cout << ' ' << where(places[i]);
+                }
+                std::cout << '\n';
+            }
         }
         std::cout << "user: " << user << '\n'
                   << "password: " << password << '\n'
                   << "restart: " << restartSeconds << " s\n";
         if (!saveDir.empty())
-            std::cout << "saving firmware to: " << saveDir << (fleet ? "/PORT" : "") << '\n';
+            std::cout << "saving firmware to: " << saveDir
+                      << (!fleet ? "" : consecutiveAddresses ? "/ADDRESS" : "/PORT") << '\n';
         std::cout << "Type the address into Kelvora; stop with Ctrl+C." << std::endl;
     }
 
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    std::vector<std::thread> stopping;
+    // Each stop ends its connections at once, held ones too: one after the other is quick.
     for (const auto& sim : sims)
-        stopping.emplace_back([camera = sim.get()] { camera->stop(); });
-    for (std::thread& t : stopping)
-        t.join();
+        sim->stop();
     std::cout << "camsim: stopped" << std::endl;
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "sim/samplefolder.h"
 #include "sim/tests/simclient.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -12,7 +13,9 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -22,10 +25,10 @@ const QByteArray kQsv3 = "/cgi-bin/qv_ptz?cmd=%23QSV3&res=1";
 
 QByteArray qb(const std::string& s) { return QByteArray::fromStdString(s); }
 
-std::unique_ptr<QTcpSocket> rawClient(int port, const QByteArray& bytes)
+std::unique_ptr<QTcpSocket> rawClient(int port, const QByteArray& bytes, const QString& host = QStringLiteral("127.0.0.1"))
 {
     auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    socket->connectToHost(host, quint16(port));
     if (socket->waitForConnected(2000)) {
         socket->write(bytes);
         socket->waitForBytesWritten(2000);
@@ -42,6 +45,42 @@ QByteArray uploadHead(const QByteArray& host, qsizetype bodySize)
 }
 
 enum Silent { SilentModel, SilentUpload, SilentWhileRestarting };
+
+// Several cameras in one process, more than it has loops.
+enum Fleet { OwnLogs, HeldAndSlowNeighbours, ConsecutiveAddresses, StopOneAmongMany, BusyLoop };
+constexpr int kFleet = 12;
+
+QByteArray modelInquiry(const QByteArray& host, bool close = true)
+{
+    return "GET " + kQid + " HTTP/1.1\r\nHost: " + host + (close ? "\r\nConnection: close" : "") + "\r\n\r\n";
+}
+
+// The answer's body once it is all in (within 3 s), or "".
+QByteArray answerBody(QTcpSocket& socket)
+{
+    QByteArray in;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 3000) {
+        in += socket.readAll();
+        const qsizetype body = in.indexOf("\r\n\r\n") + 4;
+        const qsizetype length = in.indexOf("Content-Length: ");
+        if (body >= 4 && length >= 0 && in.size() - body >= in.mid(length + 16, 8).split('\r').first().toInt())
+            return in.mid(body);
+        socket.waitForReadyRead(100);
+    }
+    return {};
+}
+
+int threads()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("Threads:");
+    return at < 0 ? -1 : text.mid(at + 8, text.indexOf('\n', at) - at - 8).trimmed().toInt();
+}
 
 } // namespace
 
@@ -201,6 +240,129 @@ private slots:
         sim->stop();
         QCOMPARE(sim->start(port), port);
         QCOMPARE(httpRequest(nam, "http://" + host + kQid).body, QByteArray("OID:QV-TK300"));
+    }
+
+    void fleet_data()
+    {
+        QTest::addColumn<int>("scenario");
+        QTest::newRow("each camera its own log and bytes") << int(OwnLogs);
+        QTest::newRow("held and slow neighbours hold nobody up") << int(HeldAndSlowNeighbours);
+        QTest::newRow("consecutive addresses, one closed") << int(ConsecutiveAddresses);
+        QTest::newRow("one stops and starts among many") << int(StopOneAmongMany);
+        QTest::newRow("a busy loop still counts every byte") << int(BusyLoop);
+    }
+
+    // Cameras share the process's few threads: each keeps its own log, counters, faults and
+    // address, none waits behind another's waits, and the threads do not grow with them.
+    void fleet()
+    {
+        QFETCH(int, scenario);
+        const int threadsBefore = threads();
+        std::vector<std::unique_ptr<CameraSim>> cams;
+        std::vector<QString> hosts;
+        const int models[] = {CAM_MODELID_QV_TK10, CAM_MODELID_QV_TK300, CAM_MODELID_QV_NEW_TK20_H};
+        int samePort = 0;
+        for (int i = 0; i < kFleet; ++i) {
+            cams.push_back(std::make_unique<CameraSim>());
+            QVERIFY(cams.back()->setModel(models[i % 3]));
+            // 127.77.0.3 is left closed between its neighbours.
+            const bool spread = scenario == ConsecutiveAddresses;
+            hosts.push_back(spread ? QStringLiteral("127.77.0.%1").arg(i < 2 ? i + 1 : i + 2) : QStringLiteral("127.0.0.1"));
+            const int bound = cams.back()->start(samePort, hosts.back().toStdString());
+            QVERIFY(bound > 0);
+            samePort = spread ? bound : 0;
+        }
+        auto hostOf = [&](int i) { return (hosts[std::size_t(i)] + ':' + QString::number(cams[std::size_t(i)]->port())).toLatin1(); };
+        auto ask = [&](int i) {
+            auto client = rawClient(cams[std::size_t(i)]->port(), modelInquiry(hostOf(i)), hosts[std::size_t(i)]);
+            return answerBody(*client);
+        };
+        auto own = [&](int i) { return QByteArray::fromStdString(simProfile(models[i % 3])->modelAnswer); };
+
+        if (scenario == OwnLogs) {
+            // i + 1 requests to camera i, all at once: each head comes in two parts, so every
+            // request waits halfway and they go on in whatever order the loops take them.
+            std::vector<std::unique_ptr<QTcpSocket>> clients;
+            for (int i = 0; i < kFleet; ++i) {
+                for (int n = 0; n <= i; ++n)
+                    clients.push_back(rawClient(cams[std::size_t(i)]->port(), modelInquiry(hostOf(i)).chopped(2)));
+            }
+            QTest::qWait(100);
+            for (auto& client : clients)
+                client->write("\r\n"), client->flush();
+            for (int i = 0, c = 0; i < kFleet; ++i) {
+                for (int n = 0; n <= i; ++n)
+                    QCOMPARE(answerBody(*clients[std::size_t(c++)]), own(i));
+                const std::vector<SimRequest> log = cams[std::size_t(i)]->requests();
+                QCOMPARE(int(log.size()), i + 1);
+                for (const SimRequest& r : log)
+                    QVERIFY(qb(r.rawHead) == modelInquiry(hostOf(i)) && r.status == 200 && qb(r.answer) == own(i));
+                QCOMPARE(cams[std::size_t(i)]->bytesReceived(), quint64((i + 1) * modelInquiry(hostOf(i)).size()));
+            }
+        } else if (scenario == HeldAndSlowNeighbours) {
+            // Half the cameras hold every connection they get or answer only after seconds.
+            std::vector<std::unique_ptr<QTcpSocket>> waiting;
+            for (int i = 0; i < kFleet / 2; ++i) {
+                SimFaults f;
+                f.silentVersion = true;
+                f.modelDelayMs = 3000;
+                cams[std::size_t(i)]->setFaults(f);
+                for (int n = 0; n < 3; ++n)
+                    waiting.push_back(rawClient(cams[std::size_t(i)]->port(), "GET " + kQsv3 + " HTTP/1.1\r\n\r\n"));
+                waiting.push_back(rawClient(cams[std::size_t(i)]->port(), modelInquiry(hostOf(i))));
+                QTRY_COMPARE_WITH_TIMEOUT(cams[std::size_t(i)]->heldRequests(), std::size_t(3), 3000);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = kFleet / 2; i < kFleet; ++i)
+                QCOMPARE(ask(i), own(i));
+            QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        } else if (scenario == ConsecutiveAddresses) {
+            for (int i = 0; i < kFleet; ++i) {
+                QCOMPARE(ask(i), own(i));
+                QCOMPARE(cams[std::size_t(i)]->requests().size(), std::size_t(1));
+            }
+            QTcpSocket closed;
+            closed.connectToHost(QStringLiteral("127.77.0.3"), quint16(samePort));
+            QVERIFY(!closed.waitForConnected(3000));
+            QCOMPARE(closed.error(), QAbstractSocket::ConnectionRefusedError);
+        } else if (scenario == BusyLoop) {
+            // While the camera's thread is kept busy (here by its observer, as by a neighbour's
+            // work), a new connection's request has still reached it.
+            std::atomic<bool> busy{false};
+            cams[0]->setRequestObserver([&busy](const SimRequest&) {
+                if (!busy.exchange(true))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            });
+            auto first = rawClient(cams[0]->port(), modelInquiry(hostOf(0)));
+            QTRY_VERIFY_WITH_TIMEOUT(busy, 3000);
+            auto second = rawClient(cams[0]->port(), modelInquiry(hostOf(0)));
+            QCOMPARE(cams[0]->bytesReceived(), quint64(2 * modelInquiry(hostOf(0)).size()));
+            QCOMPARE(answerBody(*second), own(0));
+        } else {
+            // The stopped camera's connection ends, its neighbours' stay, and it comes back
+            // on its port with its log.
+            const int gone = 5, next = 6;
+            auto mine = rawClient(cams[gone]->port(), modelInquiry(hostOf(gone), false));
+            auto theirs = rawClient(cams[next]->port(), modelInquiry(hostOf(next), false));
+            QVERIFY(answerBody(*mine) == own(gone) && answerBody(*theirs) == own(next));
+            const int port = cams[gone]->port();
+            auto stopped = std::async(std::launch::async, [&] { cams[gone]->stop(); });
+            QVERIFY(stopped.wait_for(std::chrono::seconds(2)) == std::future_status::ready);
+            QVERIFY(mine->state() == QAbstractSocket::UnconnectedState || mine->waitForDisconnected(3000));
+            theirs->write(modelInquiry(hostOf(next), false));
+            QCOMPARE(answerBody(*theirs), own(next));
+            for (int i = 0; i < kFleet; ++i) {
+                if (i != gone)
+                    QCOMPARE(ask(i), own(i));
+            }
+            QCOMPARE(rawClient(port, modelInquiry(hostOf(gone)))->state(), QAbstractSocket::UnconnectedState);
+            QCOMPARE(cams[gone]->start(port), port);
+            QCOMPARE(ask(gone), own(gone));
+            QCOMPARE(cams[gone]->requests().size(), std::size_t(2));
+        }
+        // The process's loops were running already (for `sim`): nothing more for these cameras.
+        QCOMPARE(threads(), threadsBefore);
     }
 
     void rawCapture()
