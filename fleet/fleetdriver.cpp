@@ -30,6 +30,9 @@ struct FleetDriver::Work {
     bool heldAtStop = false;  // the camera held a file when everything was stopped
     bool runEnded = false;
     bool ended = false;  // the camera is done with, in this stage
+    // The camera's files: each, once read for any camera, is kept until this camera's run
+    // claims it, so a camera that starts later does not read and hash it again.
+    std::vector<FirmwareFiles::Claim> planned;
 };
 
 namespace {
@@ -150,6 +153,11 @@ void FleetDriver::update(const std::vector<PlanEntry>& entries, const std::vecto
         m_work.push_back(std::move(w));
         if (entries[i].scan.ok && entries[i].plan.valid)
             runs.push_back(int(i));
+    }
+    for (int i : runs) {
+        const CameraPlan& plan = entries[std::size_t(i)].plan;
+        for (const PlannedFile& f : plan.files)
+            m_work[std::size_t(i)]->planned.push_back(m_files->claim(planFilePath(plan.set.DirPath, f.fileName)));
     }
     m_updating = true;
     // Cameras without a run are done with already.
@@ -293,7 +301,9 @@ void FleetDriver::startRun(int index)
     vup_file_info set = m_entries[std::size_t(index)].plan.set;
     set.CamIPAddress = address;
     set.Base64 = m_credentials[std::size_t(index)];
-    if (run->start(set) != 0 && !w.runEnded)
+    const bool started = run->start(set) == 0;
+    w.planned.clear();  // the run's own claims keep what it has still to send
+    if (!started && !w.runEnded)
         runEnded(index, FleetEnd::NoUploadOrder, fleetEndMessage(FleetEnd::NoUploadOrder));
 }
 
@@ -354,6 +364,7 @@ void FleetDriver::finishCamera(int index)
     if (w.ended)
         return;
     w.ended = true;
+    w.planned.clear();
     CameraReport& report = m_reports[std::size_t(index)];
     if (!report.ended.isValid())
         report.ended = now();
@@ -399,7 +410,7 @@ void FleetDriver::noteFileSent(int index, int file)
     ReportedFile& f = m_reports[std::size_t(index)].files[std::size_t(file)];
     const QString path = planFilePath(m_entries[std::size_t(index)].plan.set.DirPath, f.fileName);
     // The copy the upload went out from is held: nothing is read here.
-    const std::shared_ptr<const QByteArray> bytes = m_files->file(path);
+    const FirmwareFiles::Copy bytes = m_files->held(path);
     if (!bytes)
         return;
     f.size = bytes->size();
@@ -414,7 +425,7 @@ void FleetDriver::noteFileSent(int index, int file)
         return;
     // The bytes are shared and never written again: another thread may read them.
     m_hashing->start([this, path, bytes] {
-        const QByteArray sum = QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256);
+        const QByteArray sum = QCryptographicHash::hash(bytes->bytes(), QCryptographicHash::Sha256);
         QMetaObject::invokeMethod(this, [this, path, sum] { digestReady(path, sum); }, Qt::QueuedConnection);
     });
 }

@@ -144,12 +144,23 @@ int UpdateRun::start(const vup_file_info& set)
         return 1;
     }
     m_running = true;
+    claimPlan();
     if (!planPassesSums())
         return 1;
     postCurrentFile();
     // The first file can end the run at once (unreadable, or no form for it): then there
     // is nothing left to wait for.
     return m_running ? 0 : 1;
+}
+
+void UpdateRun::claimPlan()
+{
+    const sort_fileinfo& plan = *m_records.plan;
+    m_claims.clear();
+    for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
+        const QString& name = plan.files[std::size_t(k)].FileName;
+        m_claims.push_back(isFolderFileName(name) ? m_files->claim(planFilePath(m_records.set->DirPath, name)) : nullptr);
+    }
 }
 
 bool UpdateRun::planPassesSums()
@@ -281,9 +292,12 @@ void UpdateRun::post(UploadForm form, const QString& credential, const QString& 
     const file_info* planned = currentPlanFile(*m_records.plan);
     const bool sealed = m_sums.state != FolderSums::Absent;
     QByteArray sha256;
-    const std::shared_ptr<const QByteArray> content =
+    const FirmwareFiles::Copy content =
         planned && isFolderFileName(planned->FileName) ? m_files->file(filePath, nullptr, sealed ? &sha256 : nullptr)
                                                        : nullptr;
+    // The upload holds the copy from here on; nothing else keeps it for this run.
+    if (std::size_t(m_records.plan->FileNum) < m_claims.size())
+        m_claims[std::size_t(m_records.plan->FileNum)].reset();
     if (!content) {
         endRun(RunEnd::FileUnreadable, constants.openFailLine);
         return;
@@ -297,11 +311,9 @@ void UpdateRun::post(UploadForm form, const QString& credential, const QString& 
             return;
         }
     }
-    QList<QByteArray> body = uploadBodyPieces(form, uploadFileName(filePath), fileType, *content);
-    qint64 size = 0;
-    for (const QByteArray& piece : std::as_const(body))
-        size += piece.size();
-    const HeaderList headers = uploadHeaders(form, credential, set.CamIPAddress, size);
+    const UploadFraming framing = uploadFraming(form, uploadFileName(filePath), fileType);
+    UploadBody body{framing.head, content, framing.tail};
+    const HeaderList headers = uploadHeaders(form, credential, set.CamIPAddress, body.size());
     for (const auto& [name, value] : headers) {
         if (name == "Referer")
             m_log.value(value);
@@ -310,6 +322,7 @@ void UpdateRun::post(UploadForm form, const QString& credential, const QString& 
     auto* reply = new UploadReply(url, headers, std::move(body), m_manager);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { handleReply(reply); });
     connect(reply, &QNetworkReply::uploadProgress, this, &UpdateRun::uploadProgress);
+    m_sending = content;
     m_awaitedReply = reply;
     m_out.append(reply);
     m_watchdog->start(m_watchdogTickMs);
@@ -396,6 +409,7 @@ void UpdateRun::handleReply(QNetworkReply* reply)
             m_resetWait->start(m_resetWaitTickMs);
             *m_records.mode = 1;
             emit fileAccepted();
+            m_sending.reset();
             return;
         }
         return;
@@ -509,6 +523,8 @@ void UpdateRun::endRun(RunEnd end, const char* detail)
     // at the end's message.
     m_running = false;
     forgetAwaitedReplies();
+    m_claims.clear();
+    m_sending.reset();
     for (const RunEndStep& step : runEndSteps(end)) {
         switch (step.kind) {
         case RunEndStep::Log:

@@ -25,7 +25,9 @@
 #include <QSet>
 
 #include <memory>
+#include <vector>
 
+class FirmwareCopy;
 class FirmwareFiles;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -124,6 +126,7 @@ private:
     void nextFile();
     // Sends an inquiry; with a shared manager its reply comes back to `handler` on its own.
     QNetworkReply* inquire(QNetworkAccessManager* manager, const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
+    void claimPlan();
     bool planPassesSums();
     void refuseBySums(const QString& fileName, const SumCheck& check, const char* detail);
     void endRun(RunEnd end, const char* detail = nullptr);
@@ -133,6 +136,12 @@ private:
     RunRecords m_records;
     kelvora::DebugLog m_log;
     std::shared_ptr<FirmwareFiles> m_files;
+    // By plan position, a claim on each file not posted yet: read for another run meanwhile
+    // (a fleet's), its copy stays for this one. Let go as the file is posted.
+    std::vector<std::shared_ptr<void>> m_claims;
+    // The copy of the file being posted, until the camera has accepted it (whoever follows
+    // the run reads its size and digest then) or the run ends.
+    std::shared_ptr<const FirmwareCopy> m_sending;
     QTimer* m_watchdog = nullptr;
     QTimer* m_resetWait = nullptr;
     QNetworkAccessManager* m_manager = nullptr;

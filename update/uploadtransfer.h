@@ -8,17 +8,38 @@
 // GUI thread 16 KB per round trip (a 256 MB upload took four to six times as long as curl
 // on loopback), it adds headers of its own, and it re-sends a POST by itself when the
 // camera closes the connection during the upload. Here every byte that leaves is ours,
-// the body is written straight from the one buffer that holds it, and a firmware file
-// reaches the camera at most once per upload.
+// the file's bytes go from its one shared copy (update/firmwarefiles.h), and a firmware
+// file reaches the camera at most once per upload.
+//
+// A sealed copy is handed to the kernel with sendfile(2): the tool copies none of its bytes,
+// and sixteen uploads at once cost little more than one. The head and the framing go
+// through the socket's own buffer around it, the file only once that buffer is empty, so
+// the order on the wire is the order of the request. Where sendfile cannot send (a plain
+// copy, a kernel or filter that refuses it, at any point of the file), the rest of the file
+// is written like the other bytes, from where the kernel stopped: the bytes on the wire
+// never depend on which way they went.
 
+#include "update/firmwarefiles.h"
 #include "update/uploadrequest.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QNetworkReply>
 
+#include <memory>
+
+class QSocketNotifier;
 class QTcpSocket;
 class QUrl;
+
+// A request body: the framing's head, the file's bytes and the framing's tail, sent in
+// that order. The file is shared, never copied.
+struct UploadBody {
+    QByteArray head;
+    std::shared_ptr<const FirmwareCopy> file;
+    QByteArray tail;
+    qint64 size() const { return head.size() + (file ? file->size() : 0) + tail.size(); }
+};
 
 // Reads one HTTP/1.x answer: status line, headers, and a body framed by Content-Length,
 // chunked coding or the end of the connection. Interim 1xx answers are skipped. Bounded:
@@ -65,13 +86,16 @@ private:
 class UploadReply : public QNetworkReply
 {
 public:
-    // `headers` follow Host in the order given; the body is sent as its pieces one after
-    // another (they are shared, not copied). The connection is opened on the next turn of
-    // the event loop, so whatever happens to it arrives after the caller has connected to
-    // the reply's signals, even a failure the system reports at once.
-    UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, QList<QByteArray> body,
-                QObject* parent = nullptr);
+    // `headers` follow Host in the order given. The connection is opened on the next turn
+    // of the event loop, so whatever happens to it arrives after the caller has connected
+    // to the reply's signals, even a failure the system reports at once.
+    UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, UploadBody body, QObject* parent = nullptr);
     ~UploadReply() override;
+
+    // How a sealed copy's bytes go: handed to the kernel (the default), or written like
+    // the others, as they are where the kernel refuses. Before the connection is open.
+    enum class FileSending { Kernel, Writes };
+    void setFileSending(FileSending sending) { m_kernelSends = sending == FileSending::Kernel; }
 
     void abort() override;
     qint64 bytesAvailable() const override;
@@ -87,6 +111,8 @@ protected:
 private:
     void openConnection(const QUrl& url);
     void sendMore();
+    void sendFile();
+    void stopSendingFile();
     void readAnswer();
     void connectionEnded(NetworkError errorIfIncomplete);
     void complete();
@@ -95,7 +121,11 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     QByteArray m_head;
-    QList<QByteArray> m_body;
+    std::shared_ptr<const FirmwareCopy> m_file;
+    QList<QByteArray> m_body;      // the framing's head, the file's bytes, the framing's tail
+    bool m_kernelSends = true;     // the file's piece goes by sendfile while the kernel takes it
+    bool m_fileTurnDue = false;    // a turn of sendFile is queued
+    QSocketNotifier* m_room = nullptr;  // room in the socket again, while the kernel sends the file
     qint64 m_total = 0;
     qint64 m_sent = 0;
     qsizetype m_piece = 0;         // piece of the body being written

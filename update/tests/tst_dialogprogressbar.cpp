@@ -9,6 +9,7 @@
 #include "tests/support/modalwatcher.h"
 #include "tests/support/runrecords.h"
 #include "update/dialogprogressbar.h"
+#include "update/firmwarefiles.h"
 
 #include <QCryptographicHash>
 #include <QLabel>
@@ -287,6 +288,10 @@ private slots:
         QVERIFY(children.indexOf(d->findChild<QLabel*>(QStringLiteral("Dia_Prog_NumLabel")))
                 > children.indexOf(d->findChild<QWidget*>(QStringLiteral("frame"))));
         auto* bar = d->findChild<QProgressBar*>(QStringLiteral("Dia_Prog_Bar"));
+        // Each file is held only while it is on its way: once the camera has it, the run holds none.
+        const auto files = std::make_shared<FirmwareFiles>();
+        d->findChild<UpdateRun*>()->setFirmwareFiles(files);
+        QList<bool> released;
         QList<int> barValues;
         connect(bar, &QProgressBar::valueChanged, this, [&](int v) { barValues << v; });
         QStringList shown;
@@ -301,6 +306,7 @@ private slots:
             for (int file = 0; file < 3; ++file) {
                 if (!waitFor([&] { return DiaPro_mode == 1; }))
                     return;
+                released << waitFor([&] { return files->count() == 0; }, 2000);
                 if (file == 0) {
                     // Once the camera holds it they ask; the operator keeps watching.
                     QTest::keyClick(d.get(), Qt::Key_Escape);
@@ -321,6 +327,7 @@ private slots:
                                                                     {"cam_eeprom", "cam.eep", fw("cam_eeprom", "V01.02"), 2}}),
                              driver).hung);
         QVERIFY(stayedUploading && stayed);
+        QCOMPARE(released, (QList<bool>{true, true, true}));
         QCOMPARE(shown, (QStringList{"1/3 front.ffe 0", "2/3 cam.eep 0", "3/3 cam.bin 0"}));
         QCOMPARE(barValues, (QList<int>{100, 0, 100, 0, 100}));
         QCOMPARE(m_watcher->texts(), (QStringList{kStopQuestion, kDone}));

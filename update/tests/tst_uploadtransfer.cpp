@@ -1,14 +1,36 @@
 // The upload's own HTTP exchange: reading the camera's answer, and the reply when a scripted camera
-// on loopback answers early or badly. A dropped connection is one of app/tests/tst_faults.cpp's ends.
+// on loopback answers early or badly, reads slowly or goes, each way the file's bytes can go.
+// A dropped connection is one of app/tests/tst_faults.cpp's ends.
 #include "update/uploadtransfer.h"
 
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <utility>
+
+#include <sys/socket.h>
+
 struct Answer { QByteArray bytes; bool thenClosed; int state, status; QByteArray body; };
-// The camera's answer, sent once this many body bytes have come in; the reply's error and content.
-struct Exchange { QByteArray answer; int answerAfter, error; QByteArray content; };
+enum class Peer { Answers, ReadsSlowly, Closes };
+enum class Act { Abort, ShutSending };
+// The camera's answer (or its close), once this many body bytes have come in; the reply's
+// error and content; the upload's form; an abort (or the connection shut for sending, so
+// the system answers the next send with EPIPE) once this many have gone.
+struct Exchange {
+    QByteArray answer;
+    int answerAfter, error;
+    QByteArray content;
+    UploadForm form = UploadForm::Tk15Tk20;
+    Peer peer = Peer::Answers;
+    qint64 actAfter = -1;
+    Act act = Act::Abort;
+};
+enum Path { Kernel, Writes, Plain };
 Q_DECLARE_METATYPE(Answer)
 Q_DECLARE_METATYPE(Exchange)
 
@@ -57,56 +79,122 @@ private slots:
         QCOMPARE(parser.body(), a.body);
     }
 
+    // Each row three times: the file handed to the kernel from a sealed copy, written from
+    // it (as where the kernel refuses), and written from a plain copy.
     void exchange_data()
     {
         QTest::addColumn<Exchange>("x");
-        QTest::newRow("refused before the body") << Exchange{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied", 0,
-                                                             QNetworkReply::AuthenticationRequiredError, "denied"};
-        // A refusal whose page names the marker must still count as failed.
-        QTest::newRow("400 with the marker") << Exchange{"HTTP/1.1 400 Bad Request\r\nContent-Length: 14\r\n\r\n/cgi-bin/verup", 0,
-                                                         QNetworkReply::UnknownContentError, "/cgi-bin/verup"};
-        QTest::newRow("garbage answer") << Exchange{"Currently resetting\r\n\r\n", 3000000, QNetworkReply::ProtocolFailure, {}};
-        // An acceptance that comes before the camera has the whole file does not stand for it.
-        QTest::newRow("marker before the body") << Exchange{"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\ncgi-bin", 0,
-                                                            QNetworkReply::ProtocolFailure, "cgi-bin"};
+        QTest::addColumn<int>("path");
+        const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        const int whole = -1, none = 0;  // answered once the whole body is in; never
+        const QList<std::pair<const char*, Exchange>> rows{
+            {"refused before the body", {"HTTP/1.1 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied", 0,
+                                         QNetworkReply::AuthenticationRequiredError, "denied"}},
+            // A refusal whose page names the marker must still count as failed.
+            {"400 with the marker", {"HTTP/1.1 400 Bad Request\r\nContent-Length: 14\r\n\r\n/cgi-bin/verup", 0,
+                                     QNetworkReply::UnknownContentError, "/cgi-bin/verup"}},
+            {"garbage answer", {"Currently resetting\r\n\r\n", 3000000, QNetworkReply::ProtocolFailure, {}}},
+            // An acceptance that comes before the camera has the whole file does not stand for it.
+            {"marker before the body", {"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\ncgi-bin", 0, QNetworkReply::ProtocolFailure, "cgi-bin"}},
+            {"marker mid-file", {"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\ncgi-bin", 5000000, QNetworkReply::ProtocolFailure, "cgi-bin"}},
+            {"whole, NET form", {ok, whole, QNetworkReply::NoError, "ok", UploadForm::Tkd7Net}},
+            {"whole, CAM form", {ok, whole, QNetworkReply::NoError, "ok", UploadForm::Tkd7Cam}},
+            {"whole, TK15/TK20 form", {ok, whole, QNetworkReply::NoError, "ok"}},
+            {"camera reads slowly", {ok, whole, QNetworkReply::NoError, "ok", UploadForm::Tk15Tk20, Peer::ReadsSlowly}},
+            {"camera closes mid-file", {{}, 3000000, QNetworkReply::RemoteHostClosedError, {}, UploadForm::Tk15Tk20, Peer::Closes}},
+            {"aborted mid-file", {{}, none, QNetworkReply::OperationCanceledError, {}, UploadForm::Tk15Tk20, Peer::Answers, 3000000}},
+            // sendfile raises SIGPIPE there: it must not end the tool even where nothing ignores it.
+            {"sending shut mid-file", {{}, none, QNetworkReply::RemoteHostClosedError, {}, UploadForm::Tk15Tk20, Peer::Answers,
+                                       3000000, Act::ShutSending}},
+        };
+        for (const auto& [name, x] : rows)
+            for (const auto& [path, kind] : {std::pair{"kernel", Kernel}, {"writes", Writes}, {"plain", Plain}})
+                QTest::newRow(qPrintable(QStringLiteral("%1 (%2)").arg(QLatin1String(name), QLatin1String(path)))) << x << int(kind);
     }
 
     void exchange()
     {
         QFETCH(Exchange, x);
+        QFETCH(int, path);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
+        // More than the connection's buffers hold, so an early answer finds the body still going out.
+        QByteArray file(16000000, Qt::Uninitialized);
+        char* at = file.data();
+        for (qsizetype i = 0; i < file.size(); ++i)
+            at[i] = char((i * 7919) >> 9);
+        const auto copy = FirmwareCopy::fromBytes(file, path == Plain ? FirmwareCopy::Holding::Plain : FirmwareCopy::Holding::Sealed);
+        QCOMPARE(copy->sealedDescriptor() >= 0, path != Plain);
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+        const UploadFraming framing = uploadFraming(x.form, "C:\\fw\\main.bin", QStringLiteral("01"));
+        const qint64 size = framing.head.size() + file.size() + framing.tail.size();
+        const HeaderList headers = uploadHeaders(x.form, QStringLiteral("YWRtaW46cGFzc3dvcmQ="), address, size);
+        QByteArray expected = "POST " + QUrl(QString::fromLatin1(uploadUrl(x.form, address))).path().toLatin1()
+            + " HTTP/1.1\r\nHost: " + address.toLatin1() + "\r\n";
+        for (const auto& [name, value] : headers)
+            expected += name + ": " + value + "\r\n";
+        expected += "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n" + framing.head + file + framing.tail;
+
         int connections = 0;
         QByteArray received;
+        QTimer slowly;
         connect(&server, &QTcpServer::newConnection, this, [&] {
             QTcpSocket* s = server.nextPendingConnection();
             ++connections;
-            connect(s, &QTcpSocket::readyRead, s, [&, s] {
-                received += s->readAll();
+            const auto take = [&, s](qint64 most) {
+                received += most < 0 ? s->readAll() : s->read(most);
                 const qsizetype headEnd = received.indexOf("\r\n\r\n");
-                if (headEnd < 0 || received.size() - headEnd - 4 < x.answerAfter || s->property("answered").toBool())
+                const qint64 due = x.answerAfter < 0 ? size : x.answerAfter;
+                if (headEnd < 0 || received.size() - headEnd - 4 < due || s->property("answered").toBool())
                     return;
                 s->setProperty("answered", true);
-                s->write(x.answer);
-            });
+                if (x.peer == Peer::Closes)
+                    s->close();  // with the body still coming: the system resets the connection
+                else
+                    s->write(x.answer);
+            };
+            if (x.peer != Peer::ReadsSlowly) {
+                connect(s, &QTcpSocket::readyRead, s, [take] { take(-1); });
+                return;
+            }
+            // 64 KB every few milliseconds: the sender finds the connection full again and again.
+            s->setReadBufferSize(64 * 1024);
+            connect(&slowly, &QTimer::timeout, s, [take] { take(64 * 1024); });
+            slowly.start(2);
         });
 
-        // More than the connection's buffers hold, so an early answer finds the body still going out.
-        const QByteArray body(16000000, 'f');
-        const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/cgi-bin/qv_update";
-        UploadReply reply(url, {{"Content-Length", QByteArray::number(body.size())}, {"Cookie", "Session=0"}},
-                          {body.left(10), body.mid(10)});
+        UploadReply reply(uploadUrl(x.form, address), headers, {framing.head, copy, framing.tail});
+        reply.setFileSending(path == Writes ? UploadReply::FileSending::Writes : UploadReply::FileSending::Kernel);
+        QList<qint64> progress;
+        struct sigaction pipeBefore {}, pipe {};
+        pipe.sa_handler = path == Kernel ? SIG_DFL : SIG_IGN;
+        ::sigaction(SIGPIPE, nullptr, &pipeBefore);
+        const auto restorePipe = qScopeGuard([&] { ::sigaction(SIGPIPE, &pipeBefore, nullptr); });
+        connect(&reply, &QNetworkReply::uploadProgress, this, [&](qint64 sent, qint64 total) {
+            progress << sent;
+            QCOMPARE(total, size);
+            if (x.actAfter < 0 || sent < x.actAfter || reply.isFinished() || std::exchange(x.actAfter, -1) < 0)
+                return;
+            if (x.act == Act::Abort) {
+                reply.abort();
+                return;
+            }
+            // Qt's own writes rely on SIGPIPE being ignored, as Qt has it once it makes a
+            // socket (QtTest makes it fatal instead); sendfile must not.
+            ::sigaction(SIGPIPE, &pipe, &pipeBefore);
+            ::shutdown(int(reply.findChild<QTcpSocket*>()->socketDescriptor()), SHUT_WR);
+        });
         QSignalSpy finished(&reply, &QNetworkReply::finished);
-        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.wait(10000));
         QCOMPARE(finished.size(), 1);
         QCOMPARE(int(reply.error()), x.error);
         QCOMPARE(reply.readAll(), x.content);
-        // Nothing is ever sent twice, and the head is exactly the one given.
+        // Nothing is ever sent twice, the bytes are exactly the request's, and progress only grows.
         QCOMPARE(connections, 1);
-        QVERIFY(received.startsWith("POST /cgi-bin/qv_update HTTP/1.1\r\nHost: 127.0.0.1:"
-                                    + QByteArray::number(server.serverPort())
-                                    + "\r\nContent-Length: 16000000\r\nCookie: Session=0\r\n"
-                                      "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\nfff"));
+        QVERIFY(expected.startsWith(received));
+        QVERIFY(std::adjacent_find(progress.begin(), progress.end(), std::greater_equal<>()) == progress.end());
+        if (x.error == QNetworkReply::NoError)
+            QVERIFY(received.size() == expected.size() && progress.last() == size);
     }
 
     // The system may refuse a connection inside the call that asks for it (no route to the
@@ -114,7 +202,7 @@ private slots:
     // address is refused that way without anything being sent.
     void connectionRefusedAtOnce()
     {
-        UploadReply reply("http://255.255.255.255/cgi-bin/qv_update", {}, {QByteArray("x")});
+        UploadReply reply("http://255.255.255.255/cgi-bin/qv_update", {}, {QByteArray("x"), nullptr, {}});
         QSignalSpy finished(&reply, &QNetworkReply::finished);
         QVERIFY(finished.wait(2000));
         QVERIFY(reply.error() != QNetworkReply::NoError);
