@@ -1,5 +1,7 @@
 #include "camera/camerainquiry.h"
 
+#include "camera/inquiryreply.h"
+
 #include <QNetworkAccessManager>
 
 #include <utility>
@@ -21,7 +23,7 @@ CameraInquiry::~CameraInquiry()
 {
     if (m_ownManager)
         m_manager->disconnect(this);
-    // A shared manager outlives this inquiry: what is still out is let go of here, unjudged.
+    // What is still out on connections of its own is let go of here, unjudged.
     if (m_routeReplies) {
         for (const QPointer<QNetworkReply>& reply : std::exchange(m_out, {})) {
             if (!reply)
@@ -33,14 +35,16 @@ CameraInquiry::~CameraInquiry()
     }
 }
 
-void CameraInquiry::shareManager(QNetworkAccessManager* manager)
+void CameraInquiry::useOwnConnections()
 {
     if (m_ownManager) {
         delete m_manager;
         m_ownManager = false;
     }
-    m_manager = manager;
+    m_manager = nullptr;
     m_routeReplies = true;
+    if (!m_connections)
+        m_connections = new InquiryConnections(this);
 }
 
 void CameraInquiry::bindRecords(int* index, int* qid, cam_info* camera)
@@ -95,7 +99,7 @@ void CameraInquiry::send(const QString& address, int n)
     m_log.value(address);
     const QByteArray url = inquiryUrlBytes(address, n);
     m_log.value(url);
-    QNetworkReply* reply = getInquiry(m_manager, url);
+    QNetworkReply* reply = m_routeReplies ? sendInquiry(this, url, m_connections) : getInquiry(m_manager, url);
     if (m_routeReplies)
         connect(reply, &QNetworkReply::finished, this, [this, reply] { handleReply(reply); });
     m_out.append(reply);

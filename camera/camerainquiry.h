@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QPointer>
 
+class InquiryConnections;
 class QNetworkAccessManager;
 
 class CameraInquiry : public QObject
@@ -38,10 +39,11 @@ public:
     explicit CameraInquiry(QObject* parent = nullptr, QNetworkAccessManager* manager = nullptr);
     ~CameraInquiry() override;
 
-    // Sends through `manager`, shared with other inquiries and runs, and takes each of its own
-    // replies as it finishes: a manager runs a thread of its own, so a thousand inquiries
-    // cannot each have one. Before the first start.
-    void shareManager(QNetworkAccessManager* manager);
+    // Sends each inquiry in this thread (sendInquiry), on the connection the camera answered
+    // the last one on where it is still open, instead of through a network manager, and
+    // takes each reply as it finishes: a manager runs a thread of its own, so a thousand
+    // inquiries cannot each have one. Before the first start.
+    void useOwnConnections();
 
     // The records the sequence works on: the number due next, the model answer and the
     // camera record. Its own unless bound to others (the window's process-wide ones).
@@ -92,7 +94,8 @@ protected:
 private:
     QNetworkAccessManager* m_manager = nullptr;
     bool m_ownManager = false;
-    bool m_routeReplies = false;  // each reply's own finished() brings it here
+    bool m_routeReplies = false;  // own connections: each reply's finished() brings it here
+    InquiryConnections* m_connections = nullptr;
     kelvora::DebugLog m_log;
     int m_ownIndex = kInquiryModel;
     int m_ownQid = CAM_QID_NONE;

@@ -1,5 +1,7 @@
 #include "camera/inquiry.h"
 
+#include "camera/inquiryreply.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -69,9 +71,10 @@ namespace {
 const char kBoundName[] = "kelvora_inquiry_bound";
 }
 
-QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& encodedUrl)
+namespace {
+
+QNetworkReply* bounded(QNetworkReply* reply)
 {
-    QNetworkReply* reply = manager->get(QNetworkRequest(QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode)));
     auto* bound = new QTimer(reply);
     bound->setObjectName(QLatin1String(kBoundName));
     bound->setSingleShot(true);
@@ -81,6 +84,18 @@ QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& enco
     });
     bound->start(kInquiryTimeoutMs);
     return reply;
+}
+
+} // namespace
+
+QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& encodedUrl)
+{
+    return bounded(manager->get(QNetworkRequest(QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode))));
+}
+
+QNetworkReply* sendInquiry(QObject* parent, const QByteArray& encodedUrl, InquiryConnections* connections)
+{
+    return bounded(new InquiryReply(encodedUrl, parent, connections));
 }
 
 void endInquiryBound(QNetworkReply* reply)

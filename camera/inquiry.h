@@ -10,6 +10,7 @@
 #include <QString>
 #include <QUrl>
 
+class InquiryConnections;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -39,6 +40,10 @@ inline constexpr int kInquiryTimeoutMs = 10000;
 // version inquiry): a GET of the encoded URL as it stands, no header of its own, bounded by
 // kInquiryTimeoutMs.
 QNetworkReply* getInquiry(QNetworkAccessManager* manager, const QByteArray& encodedUrl);
+// The same inquiry, bytes and bound, over a connection of its own in this thread
+// (camera/inquiryreply.h): the run's inquiries, and all of a fleet's. The reply is a child
+// of `parent`; with `connections`, it may go on a connection an earlier inquiry left open.
+QNetworkReply* sendInquiry(QObject* parent, const QByteArray& encodedUrl, InquiryConnections* connections = nullptr);
 // Ends the bound of an inquiry reply once it has finished; its handler calls this first,
 // so that nothing of a judged inquiry is left ticking.
 void endInquiryBound(QNetworkReply* reply);

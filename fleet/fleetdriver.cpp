@@ -10,7 +10,6 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QThreadPool>
 
 #include <utility>
@@ -46,12 +45,9 @@ QDateTime now()
 
 FleetDriver::FleetDriver(QObject* parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
     , m_hashing(new QThreadPool(this))
 {
     m_hashing->setMaxThreadCount(1);
-    // The camera's own answer is judged: a redirect is an answer, not a hop.
-    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 FleetDriver::~FleetDriver()
@@ -109,7 +105,7 @@ void FleetDriver::startInquiry(int index)
 {
     Work& w = *m_work[std::size_t(index)];
     w.inquiry = new CameraInquiry(this);
-    w.inquiry->shareManager(m_network);
+    w.inquiry->useOwnConnections();
     connect(w.inquiry, &CameraInquiry::done, this, [this, index] { inquiryEnded(index); });
     w.inquiry->start(m_scans[std::size_t(index)].address);
 }
@@ -245,7 +241,6 @@ void FleetDriver::startRun(int index)
     m_reports[std::size_t(index)].started = now();
     auto* run = new UpdateRun(w.records.view(), this);
     w.run = run;
-    run->shareManager(m_network);
     run->setTickIntervals(m_watchdogTickMs, m_resetWaitTickMs);
     run->setLog(cameraLog(index));
     run->setFirmwareFiles(m_files);
@@ -340,7 +335,7 @@ void FleetDriver::startVerification(int index)
     w.status.percent = -1;
     publish(index);
     w.inquiry = new CameraInquiry(this);
-    w.inquiry->shareManager(m_network);
+    w.inquiry->useOwnConnections();
     w.inquiry->setLog(cameraLog(index));
     connect(w.inquiry, &CameraInquiry::done, this, [this, index] { verificationEnded(index); });
     w.inquiry->start(m_entries[std::size_t(index)].scan.address);

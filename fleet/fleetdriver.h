@@ -23,7 +23,6 @@
 #include <vector>
 
 class CameraLog;
-class QNetworkAccessManager;
 class QThreadPool;
 
 // How an update goes about the cameras.
@@ -117,8 +116,6 @@ private:
     std::vector<int> m_stage;     // cameras of the stage under way, in start order
     std::vector<int> m_later;     // cameras after the canary
     std::shared_ptr<FirmwareFiles> m_files = std::make_shared<FirmwareFiles>();  // each file once, for every run
-    // Every inquiry and run sends through this one: a manager runs a thread of its own.
-    QNetworkAccessManager* m_network = nullptr;
     int m_watchdogTickMs = 1000;
     int m_resetWaitTickMs = 1000;
     int m_answered = 0;

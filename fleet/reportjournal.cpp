@@ -58,14 +58,29 @@ ReportJournal::ReportJournal(const QString& path, Source source, QObject* parent
     : QObject(parent)
     , m_path(path)
     , m_source(std::move(source))
+    , m_writer([this] { writerLoop(); })
 {
+}
+
+ReportJournal::~ReportJournal()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
 }
 
 bool ReportJournal::writeNow(QString* error)
 {
     m_due = false;
-    ++m_writes;
-    return replaceFileWhole(m_path, reportJson(m_source()), error);
+    const QByteArray bytes = reportJson(m_source());
+    std::unique_lock<std::mutex> lock(m_lock);
+    // Nothing older may land after this: what the writer holds is dropped or done first.
+    m_pending.reset();
+    m_wake.wait(lock, [this] { return !m_writing; });
+    return replaceFileWhole(m_path, bytes, error);
 }
 
 void ReportJournal::schedule()
@@ -76,13 +91,32 @@ void ReportJournal::schedule()
     QTimer::singleShot(0, this, [this] {
         if (!m_due)
             return;
-        QString error;
-        if (!writeNow(&error))
-            emit writeFailed(error);
+        m_due = false;
+        auto copy = std::make_unique<FleetReport>(m_source());
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_pending = std::move(copy);
+        }
+        m_wake.notify_all();
     });
 }
 
-bool ReportJournal::flush(QString* error)
+void ReportJournal::writerLoop()
 {
-    return !m_due || writeNow(error);
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_quit || m_pending; });
+        if (!m_pending)
+            return;
+        const std::unique_ptr<FleetReport> report = std::move(m_pending);
+        m_writing = true;
+        lock.unlock();
+        QString error;
+        const bool written = replaceFileWhole(m_path, reportJson(*report), &error);
+        lock.lock();
+        m_writing = false;
+        m_wake.notify_all();
+        if (!written)
+            QMetaObject::invokeMethod(this, [this, error] { emit writeFailed(error); }, Qt::QueuedConnection);
+    }
 }

@@ -6,16 +6,24 @@
 // each time cameras end, and a last time at the end. Each write replaces the file whole:
 // the bytes go to a temporary file beside it, are flushed to the disk, and the temporary
 // file is renamed over the report, the folder flushed after; after a crash, kill -9 or a
-// power loss the file is the last whole report, never a mix. Cameras that end in the same
-// turn of the event loop share one write, so a thousand cameras ending together cost a
-// few writes, not a thousand. Widget-free; used by kelvora-fleet.
+// power loss the file is the last whole report, never a mix.
+//
+// The writes while cameras end are made on a thread of the journal's own, from a copy of
+// the report taken when they ended: a thousand cameras' report is megabytes of JSON and a
+// wait for the disk, which would otherwise hold up every camera's ticks and uploads. The
+// writer always takes the newest copy, so cameras that end while it writes share the next
+// write. Widget-free; used by kelvora-fleet.
 
 #include "fleet/fleetreport.h"
 
 #include <QObject>
 #include <QString>
 
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 // Replaces the file at `path` whole with `bytes`, as above. False with *error otherwise;
 // the file is then as it was.
@@ -29,24 +37,31 @@ public:
     using Source = std::function<FleetReport()>;
 
     ReportJournal(const QString& path, Source source, QObject* parent = nullptr);
+    ~ReportJournal() override;
 
-    // Writes the report now. False with *error when it could not be written.
+    // Writes the report now, in this thread, once the writer has finished what it holds.
+    // False with *error when it could not be written.
     bool writeNow(QString* error);
-    // A camera has ended: the report is written on the next turn of the event loop.
+    // A camera has ended: a copy of the report is taken on this turn of the event loop's end
+    // and written by the writer thread.
     void schedule();
-    // Writes now if a write is still due.
-    bool flush(QString* error);
-    int writes() const { return m_writes; }
 
 signals:
-    // A scheduled write failed; the update goes on, and the next write tries again.
+    // A write of the writer thread failed; the update goes on, and the next write tries again.
     void writeFailed(const QString& error);
 
 private:
+    void writerLoop();
+
     QString m_path;
     Source m_source;
     bool m_due = false;
-    int m_writes = 0;
+    std::mutex m_lock;                         // guards what follows, shared with the writer
+    std::condition_variable m_wake;
+    std::unique_ptr<FleetReport> m_pending;    // the newest copy not written yet
+    bool m_writing = false;
+    bool m_quit = false;
+    std::thread m_writer;
 };
 
 #endif

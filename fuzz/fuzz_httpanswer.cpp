@@ -6,7 +6,7 @@
 //
 // Input: how to cut the rest into reads, whether the connection then ends, the answer.
 #include "fuzz/fuzzsupport.h"
-#include "update/uploadtransfer.h"
+#include "camera/httpanswer.h"
 
 #include <http_parser.h>
 

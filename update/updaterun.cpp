@@ -50,40 +50,19 @@ UpdateRun::UpdateRun(const RunRecords& records, QObject* parent)
 UpdateRun::~UpdateRun()
 {
     // Replies finished while the managers are destroyed must not reach a half-destroyed run.
-    // A shared manager was never connected to the run (and may be gone already).
-    if (!m_sharedManager) {
-        m_manager->disconnect(this);
-        m_camManager->disconnect(this);
-    }
-    for (const QPointer<QNetworkReply>& reply : std::as_const(m_out)) {
-        if (!reply)
-            continue;
-        reply->disconnect(this);
-        // A shared manager outlives the run: its requests end with it.
-        if (m_sharedManager) {
-            reply->abort();
-            reply->deleteLater();
-        }
-    }
+    m_manager->disconnect(this);
+    m_camManager->disconnect(this);
+    for (const QPointer<QNetworkReply>& reply : std::as_const(m_out))
+        if (reply)
+            reply->disconnect(this);
 }
 
-void UpdateRun::shareManager(QNetworkAccessManager* manager)
+QNetworkReply* UpdateRun::inquire(const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*))
 {
-    if (!m_sharedManager) {
-        delete m_manager;
-        delete m_camManager;
-    }
-    m_manager = manager;
-    m_camManager = manager;
-    m_sharedManager = true;
-}
-
-QNetworkReply* UpdateRun::inquire(QNetworkAccessManager* manager, const QByteArray& url,
-                                  void (UpdateRun::*handler)(QNetworkReply*))
-{
-    QNetworkReply* reply = getInquiry(manager, url);
-    if (m_sharedManager)
-        connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });
+    // Not through the managers: an inquiry let go of at an end must never leave after it,
+    // and a manager sends from a thread of its own, where an abort may come too late.
+    QNetworkReply* reply = sendInquiry(this, url);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, handler] { (this->*handler)(reply); });
     return reply;
 }
 
@@ -357,7 +336,7 @@ void UpdateRun::resetWaitTick()
         m_log.line("■DEBUG■DIAPRO_timeout2_OK()");
         const QByteArray url = modelReinquiryUrl(set.CamIPAddress);
         m_log.value(url);
-        m_awaitedReply = inquire(m_manager, url, &UpdateRun::handleReply);
+        m_awaitedReply = inquire(url, &UpdateRun::handleReply);
         m_out.append(m_awaitedReply);
     }
     *m_records.resetProgress = progress;
@@ -462,7 +441,7 @@ void UpdateRun::handleVersionReply(QNetworkReply* reply)
 void UpdateRun::askNetworkVersion()
 {
     m_log.line("■DEBUG■diapro_ReqCam()");
-    QNetworkReply* reply = inquire(m_camManager, networkVersionUrl(m_records.set->CamIPAddress), &UpdateRun::handleVersionReply);
+    QNetworkReply* reply = inquire(networkVersionUrl(m_records.set->CamIPAddress), &UpdateRun::handleVersionReply);
     m_out.append(reply);
     if (m_running && m_versionCheckDue)
         m_versionReplies.insert(reply);

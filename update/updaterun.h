@@ -49,10 +49,6 @@ public:
     QNetworkAccessManager* camManager() const { return m_camManager; }  // "diapro_CamManager"
 
     void setLog(const kelvora::DebugLog& log) { m_log = log; }
-    // Sends every inquiry through `manager`, shared with other runs and inquiries, instead of
-    // the run's two own ones (each of which would run a thread of its own), and takes each
-    // reply by its own finished(). Before start.
-    void shareManager(QNetworkAccessManager* manager);
     // Where firmware files are read; a cache of the run's own unless shared with others.
     void setFirmwareFiles(std::shared_ptr<FirmwareFiles> files);
     // Interval of the ticks: one second unless a test or tool plays them itself.
@@ -124,8 +120,9 @@ signals:
 
 private:
     void nextFile();
-    // Sends an inquiry; with a shared manager its reply comes back to `handler` on its own.
-    QNetworkReply* inquire(QNetworkAccessManager* manager, const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
+    // Sends an inquiry over a connection of its own (camera/inquiry.h, sendInquiry); its reply
+    // comes back to `handler`.
+    QNetworkReply* inquire(const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
     void claimPlan();
     bool planPassesSums();
     void refuseBySums(const QString& fileName, const SumCheck& check, const char* detail);
@@ -150,7 +147,6 @@ private:
     int m_resetWaitTickMs = 1000;
     bool m_running = false;
     bool m_stopPosting = false;
-    bool m_sharedManager = false;
     // The folder's SHA256SUMS as the start read it: the posts are held to what was judged.
     FolderSums m_sums;
     SumsRefusal m_sumsRefusal;

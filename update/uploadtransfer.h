@@ -19,6 +19,7 @@
 // is written like the other bytes, from where the kernel stopped: the bytes on the wire
 // never depend on which way they went.
 
+#include "camera/httpanswer.h"
 #include "update/firmwarefiles.h"
 #include "update/uploadrequest.h"
 
@@ -39,48 +40,6 @@ struct UploadBody {
     std::shared_ptr<const FirmwareCopy> file;
     QByteArray tail;
     qint64 size() const { return head.size() + (file ? file->size() : 0) + tail.size(); }
-};
-
-// Reads one HTTP/1.x answer: status line, headers, and a body framed by Content-Length,
-// chunked coding or the end of the connection. Interim 1xx answers are skipped. Bounded:
-// an answer whose head or body exceeds the limits is invalid.
-class HttpAnswerParser
-{
-public:
-    enum State {
-        Incomplete,
-        Complete,
-        Invalid,
-    };
-
-    static constexpr qsizetype kMaxHeadBytes = 64 * 1024;
-    static constexpr qsizetype kMaxBodyBytes = 16 * 1024 * 1024;
-
-    State feed(const QByteArray& bytes);
-    // The connection has ended: an answer framed by the end of the connection is complete.
-    State closed();
-
-    State state() const { return m_state; }
-    int status() const { return m_status; }
-    QByteArray reason() const { return m_reason; }
-    QByteArray body() const { return m_body; }
-
-private:
-    enum class Framing { Length, Chunked, UntilClose, None };
-    State parse();
-    bool parseHead(const QByteArray& head);
-    State parseChunked();
-
-    QByteArray m_in;
-    qsizetype m_scanned = 0;  // bytes of m_in already searched for the end of a line or head
-    State m_state = Incomplete;
-    bool m_inBody = false;
-    Framing m_framing = Framing::None;
-    qint64 m_remaining = 0;
-    bool m_chunkTrailers = false;
-    int m_status = 0;
-    QByteArray m_reason;
-    QByteArray m_body;
 };
 
 class UploadReply : public QNetworkReply

@@ -48,6 +48,17 @@ QList<QByteArray> uploadsOf(const CameraSim& sim)
     return out;
 }
 
+// The request heads of the inquiries a camera was sent, in order.
+QList<QByteArray> inquiriesOf(const CameraSim& sim)
+{
+    QList<QByteArray> out;
+    for (const SimRequest& r : sim.requests()) {
+        if (r.kind == SimRequestKind::ModelInquiry || r.kind == SimRequestKind::VersionInquiry)
+            out << QByteArray::fromStdString(r.rawHead);
+    }
+    return out;
+}
+
 } // namespace
 
 class TestFleet : public QObject
@@ -255,9 +266,13 @@ private slots:
                 members << QLatin1String(kComponents[std::size_t(f.component)].member);
             QCOMPARE(fleetSent.size(), members.size());
             QVERIFY(m_sims[i]->setModel(m_cameras[i].model));  // its versions as before
+            const QList<QByteArray> fleetAsked = inquiriesOf(*m_sims[i]);
             m_sims[i]->clearLog();
             updateThroughWindow(i, members);
             QCOMPARE(uploadsOf(*m_sims[i]), fleetSent);
+            // The inquiries too, head for head, though the fleet sends them on its own
+            // connections and the window's Connect through Qt's access manager.
+            QCOMPARE(inquiriesOf(*m_sims[i]).mid(0, 10), fleetAsked.mid(0, 10));
         }
     }
 

@@ -375,8 +375,11 @@ private slots:
             SimFaults slow;
             slow.modelDelayMs = 2000;
             m_sim->setFaults(slow);
+            const quint64 before = m_sim->bytesReceived();
             for (int tick = 1; tick < 1650; ++tick)
                 invoke(*d, "DIAPRO_timeout2");
+            // The re-inquiry reaches the camera while it still answers slowly.
+            QVERIFY(waitFor([&] { return m_sim->bytesReceived() > before; }));
             // No second re-inquiry and no version inquiry before the deadline; then one per tick.
             QCOMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_timeout2_OK()")), 1);
             QCOMPARE(m_log->count(QStringLiteral("■DEBUG■diapro_ReqCam()")), 0);
