@@ -1,8 +1,10 @@
-// kelvora-bench-upload ADDRESS FIRMWARE_FILE: the tool's progress dialog starts a run of
-// one QV-TK300 file against the server at ADDRESS, exactly as after Execute, and the
-// process ends when the upload's reply reaches the dialog. Prints the time from the
-// start of the run to that reply and this process's peak resident memory; exits 1 when
-// the dialog could not post the file.
+// kelvora-bench-upload ADDRESS FIRMWARE_FILE...: the tool's progress dialog starts a run
+// against the server at ADDRESS, exactly as after Execute, of a QV-TK300 set with the files
+// given (one per component, in that order, all in one folder). With one file the process
+// ends when the upload's reply reaches the dialog; with more, when the whole run has
+// completed (the camera restarting at once, its waits ticked every few milliseconds).
+// Prints the time from the start of the run to then and this process's peak resident
+// memory; exits 1 when the run failed.
 #include "common/debuglog.h"
 #include "bench/procstatus.h"
 #include "camera/caminfo.h"
@@ -20,6 +22,7 @@ namespace {
 
 QtMessageHandler g_previous = nullptr;
 QElapsedTimer g_clock;
+bool g_wholeRun = false;
 
 void report(const char* outcome)
 {
@@ -34,11 +37,13 @@ void watchLog(QtMsgType type, const QMessageLogContext& context, const QString& 
 {
     if (g_previous)
         g_previous(type, context, message);
-    if (message == QStringLiteral("■DEBUG■DIAPRO_finished()")) {
-        report("replied");
+    // A whole run's completion logs TimerStop before its message box.
+    if (message == (g_wholeRun ? QStringLiteral("TimerStop") : QStringLiteral("■DEBUG■DIAPRO_finished()"))) {
+        report(g_wholeRun ? "completed" : "replied");
         ::_exit(0);
     }
-    if (message.startsWith(QLatin1String("UpdateNG")) || message == QStringLiteral("■DEBUG■VerUpFileNG")) {
+    if (message.startsWith(QLatin1String("UpdateNG")) || message == QStringLiteral("■DEBUG■VerUpFileNG")
+        || (g_wholeRun && message.startsWith(QStringLiteral("■DEBUG■VerUp Start NG")))) {
         report("failed");
         ::_exit(1);
     }
@@ -49,23 +54,25 @@ void watchLog(QtMsgType type, const QMessageLogContext& context, const QString& 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kelvora-bench-upload ADDRESS FIRMWARE_FILE\n");
+    if (argc < 3 || argc > 2 + kComponentCount) {
+        std::fprintf(stderr, "usage: kelvora-bench-upload ADDRESS FIRMWARE_FILE...\n");
         return 2;
     }
-    const QFileInfo firmware(QString::fromLocal8Bit(argv[2]));
     vup_file_info set;
-    set.DirPath = firmware.absolutePath();
     set.CamIPAddress = QString::fromLocal8Bit(argv[1]);
     set.Model = CAM_MODELID_QV_TK300;
     set.Base64 = QStringLiteral("YmVuY2g6YmVuY2g="); // a made-up user, never a real one
-    set.cam_cpu.FileName = firmware.fileName();
-    set.cam_cpu.Version = QStringLiteral("V01.00");
-    set.cam_cpu.Vupno = 1;
-    set.cam_cpu.Select = RMOCAM_TRUE;
+    g_wholeRun = argc > 3;
+    // The first file goes as the camera software (kComponents' first), as one file always has.
+    for (int i = 2; i < argc; ++i) {
+        const QFileInfo firmware(QString::fromLocal8Bit(argv[i]));
+        set.DirPath = firmware.absolutePath();
+        set.*kComponents[std::size_t(i - 2)].field = {firmware.fileName(), QStringLiteral("V01.00"), i - 1, RMOCAM_TRUE};
+    }
 
     g_previous = qInstallMessageHandler(watchLog);
     DialogProgressBar dialog;
+    dialog.setResetWaitTickInterval(5);
     QTimer::singleShot(120000, &app, [] {
         report("timeout");
         ::_exit(1);
