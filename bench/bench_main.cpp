@@ -5,7 +5,7 @@
 // and waited for here; the discard sink and the simulated camera run in this process, the
 // fleet's simulated cameras in a kelvora-camsim process of their own.
 //
-//   kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|window-run|inquiry|start-up|fleet]
+//   kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|window-run|inquiry|start-up|fleet|scale]
 //   kelvora-bench --sink    (only the discard sink, for profiling a client by hand)
 //
 // Temporary files live in one directory under $TMPDIR (or /tmp) and are removed on exit,
@@ -17,7 +17,10 @@
 #include "update/uploadplan.h"
 #include "update/uploadrequest.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -165,7 +168,8 @@ pid_t spawnCaptured(const std::vector<std::string>& argv, int* readEnd)
 }
 
 // Runs argv with stdin and stderr on /dev/null and stdout captured; kills it after timeoutSec.
-Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
+// `expected`: the exit status of a run that went as it should.
+Run runProcess(const std::vector<std::string>& argv, double timeoutSec, int expected = 0)
 {
     Run r;
     int out = -1;
@@ -209,7 +213,7 @@ Run runProcess(const std::vector<std::string>& argv, double timeoutSec)
     r.maxRssKib = usage.ru_maxrss;
     r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.ok = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.ok = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == expected;
     if (!r.ok)
         std::fprintf(stderr, "kelvora-bench: %s %s (status %d)\n", argv[0].c_str(), timedOut ? "timed out" : "failed",
                      WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status));
@@ -452,13 +456,14 @@ void printTable(const std::vector<Row>& rows)
 // ---- The three benchmarks ----
 
 // The parts of the bench, in the order they run; --only picks one.
-const std::string kParts[] = {"upload", "window-run", "inquiry", "start-up", "fleet"};
+const std::string kParts[] = {"upload", "window-run", "inquiry", "start-up", "fleet", "scale"};
 
 struct Options {
     int uploadRounds = 7;
     int inquiryRounds = 15;
     int startupRounds = 15;
     int fleetRounds = 7;
+    int scaleRounds = 3;
     std::vector<int> sizesMb{64, 256, 512};
     std::string only; // one of kParts; empty for all
     bool runs(const char* part) const { return only.empty() || only == part; }
@@ -947,6 +952,157 @@ std::optional<Row> benchFleet(const Tools& tools, const Options& opt)
                fmt("%.2f s, %.2f s/GB", median(many.cpuSeconds), cpuPerGb)};
 }
 
+// ---- A thousand cameras ----
+
+constexpr int kScaleCameras = 1000;
+constexpr int kScaleRangeAddresses = 1022;  // a /22 without its network and broadcast addresses
+constexpr int kScaleSilent = 64;
+constexpr int kScaleFileMb = 1;
+// Goals: a /22 scanned in at most 5 s; with silent addresses, one inquiry bound and 2 s;
+// a thousand cameras updated in at most 1.5 times one camera's time, the tool within this
+// much memory besides the file.
+constexpr double kScaleScanGoalSeconds = 5.0;
+constexpr double kScaleSilentGoalSeconds = 10.0 + 2.0;
+constexpr double kScaleRatioGoal = 1.5;
+constexpr double kScaleMemoryAllowanceMib = 150;
+
+// A port free on loopback, for cameras that all listen on it, each on an address of its own.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = -1;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+// Rows of one scan of a /22 on loopback that holds `cameras` simulated cameras and `silent`
+// addresses that accept and never answer, the rest closed.
+std::optional<Row> benchRangeScan(const Tools& tools, const Options& opt, const char* net, int cameras, int silent)
+{
+    const int port = freePort();
+    const std::string first = std::string(net) + ".0.1";
+    std::optional<Server> sims = startServer(
+        {tools.camsim(), "--cameras", std::to_string(cameras), "--consecutive", "addresses", "--bind", first, "--port",
+         std::to_string(port), "--silent", std::to_string(silent), "--closed",
+         std::to_string(kScaleRangeAddresses - cameras - silent), "--quiet"},
+        "addresses: ", 1, 30);
+    if (!sims || port < 0)
+        return std::nullopt;
+    std::vector<double> peaks, cpu;
+    const std::string range = std::string(net) + ".0.0/22:" + std::to_string(port);
+    auto scan = [&]() -> std::optional<double> {
+        // Exit 1: the closed and silent addresses did not answer; every camera must have.
+        const Run r = runProcess({tools.fleet(), "scan", "--csv", range}, 120, 1);
+        std::size_t answered = 0;
+        for (std::size_t at = 0; (at = r.out.find(",yes,", at)) != std::string::npos; ++at)
+            ++answered;
+        if (!r.ok || answered != std::size_t(cameras))
+            return std::nullopt;
+        peaks.push_back(double(r.maxRssKib) / 1024.0);
+        cpu.push_back(r.cpuSeconds);
+        return r.seconds;
+    };
+    const Rounds rounds = measureRounds(opt.scaleRounds, {scan});
+    stopServer(*sims);
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: the range scan failed\n");
+        return std::nullopt;
+    }
+    const double goal = silent > 0 ? kScaleSilentGoalSeconds : kScaleScanGoalSeconds;
+    const double t = rounds.medianTime(0);
+    return Row{fmt("Range scan, /22: %d cameras, %d silent, %d closed", cameras, silent,
+                   kScaleRangeAddresses - cameras - silent),
+               fmt("%.2f s", t), "-", "-", fmt("<= %.0f s", goal), t <= goal ? "yes" : "NO",
+               fmt("%.0f MB", *std::max_element(peaks.begin(), peaks.end())),
+               silent > 0 ? std::string("an inquiry's bound is 10 s") : std::string(),
+               fmt("%.2f s", median(cpu))};
+}
+
+// kelvora-fleet updates a thousand simulated cameras at once, one 1 MB file each, restarting
+// in 2 s, against the same update of one of them.
+std::optional<Row> benchThousand(const Tools& tools, const Options& opt)
+{
+    const std::string name = "tk300_interface_eeprom_V0110.eep", key = "interface_eeprom", version = "V01.10";
+    const std::int64_t fileBytes = std::int64_t(kScaleFileMb) * 1024 * 1024;
+    const std::string list = tempPath("verup_list.ini");
+    const std::string firmware = tempPath(name);
+    const std::string listText = "[TK300]\ncam_cpu=\n" + key + "=" + name + "\n\n[" + name + "]\nversion=" + version
+        + "\nvupno=7\n";
+    std::FILE* f = std::fopen(list.c_str(), "w");
+    const bool listOk = f && std::fputs(listText.c_str(), f) >= 0;
+    if ((f && std::fclose(f) != 0) || !listOk || !writeFirmware(firmware, fileBytes, simFirmwareHeader(key, version))) {
+        std::fprintf(stderr, "kelvora-bench: cannot write the firmware folder\n");
+        removeTempFile(list);
+        removeTempFile(firmware);
+        return std::nullopt;
+    }
+    const int port = freePort();
+    std::optional<Server> sims =
+        startServer({tools.camsim(), "--cameras", std::to_string(kScaleCameras), "--consecutive", "addresses", "--bind",
+                     "127.4.0.1", "--port", std::to_string(port), "--model", "TK300", "--restart-seconds",
+                     std::to_string(kFleetRestartSeconds), "--quiet"},
+                    "addresses: ", 1, 30);
+    ::setenv("KELVORA_USER", kCameraUser, 1);
+    ::setenv("KELVORA_PASSWORD", kCameraPassword, 1);
+    std::vector<double> peaks, onePeaks, cpu;
+    // The /22 of the cameras, but for the 22 addresses after the last one.
+    const std::vector<std::string> all{"127.4.0.0/22:" + std::to_string(port), "--exclude", "127.4.3.233/32", "--exclude",
+                                       "127.4.3.234/31", "--exclude", "127.4.3.236/30", "--exclude", "127.4.3.240/28"};
+    auto update = [&](bool thousand) {
+        return [&, thousand]() -> std::optional<double> {
+            std::vector<std::string> args{tools.fleet(), "update", "--folder", g_tempDir, "--all", "--yes", "--no-history",
+                                          "--parallel", std::to_string(kScaleCameras)};
+            if (thousand)
+                args.insert(args.end(), all.begin(), all.end());
+            else
+                args.push_back("127.4.0.1:" + std::to_string(port));
+            const Run r = runProcess(args, 300);
+            if (!r.ok)
+                return std::nullopt;
+            (thousand ? peaks : onePeaks).push_back(double(r.maxRssKib) / 1024.0);
+            if (thousand)
+                cpu.push_back(r.cpuSeconds);
+            // The cameras come back before the next round is measured.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kFleetRestartSeconds * 1000 + 500));
+            return r.seconds;
+        };
+    };
+    Rounds rounds;
+    rounds.ok = false;
+    if (sims && port > 0)
+        rounds = measureRounds(opt.scaleRounds, {update(true), update(false)});
+    if (sims)
+        stopServer(*sims);
+    removeTempFile(list);
+    removeTempFile(firmware);
+    if (!rounds.ok) {
+        std::fprintf(stderr, "kelvora-bench: the thousand cameras' update failed\n");
+        return std::nullopt;
+    }
+    const double ratio = rounds.ratio(1);
+    const double fileMib = double(fileBytes) / kMiB;
+    const double peak = *std::max_element(peaks.begin(), peaks.end());
+    const bool timeMet = ratio <= kScaleRatioGoal, memMet = peak <= fileMib + kScaleMemoryAllowanceMib;
+    return Row{fmt("Fleet update, %d cameras, %d MB each", kScaleCameras, kScaleFileMb),
+               fmt("%.2f s, %d at once", rounds.medianTime(0), kScaleCameras),
+               fmt("%.2f s, one camera", rounds.medianTime(1)),
+               fmt("%.2f", ratio),
+               fmt("<= %.2f; RSS <= file + %.0f MB", kScaleRatioGoal, kScaleMemoryAllowanceMib),
+               std::string(timeMet ? "yes" : "NO") + "; " + (memMet ? "yes" : "NO"),
+               fmt("%.0f MB (file + %.0f)", peak, peak - fileMib),
+               fmt("one camera's run %.0f MB; the cameras restart in %d s, the tool asks once a second",
+                   *std::max_element(onePeaks.begin(), onePeaks.end()), kFleetRestartSeconds),
+               fmt("%.2f s", median(cpu))};
+}
+
 bool parseArgs(int argc, char** argv, Options* opt)
 {
     for (int i = 1; i < argc; ++i) {
@@ -955,7 +1111,7 @@ bool parseArgs(int argc, char** argv, Options* opt)
             const int n = std::atoi(argv[++i]);
             if (n < 1)
                 return false;
-            opt->uploadRounds = opt->inquiryRounds = opt->startupRounds = opt->fleetRounds = n;
+            opt->uploadRounds = opt->inquiryRounds = opt->startupRounds = opt->fleetRounds = opt->scaleRounds = n;
         } else if (a == "--sizes" && i + 1 < argc) {
             opt->sizesMb.clear();
             std::stringstream list(argv[++i]);
@@ -1001,7 +1157,7 @@ int main(int argc, char* argv[])
     }
     Options opt;
     if (!parseArgs(argc, argv, &opt)) {
-        std::fprintf(stderr, "usage: kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|window-run|inquiry|start-up|fleet]\n");
+        std::fprintf(stderr, "usage: kelvora-bench [--rounds N] [--sizes MB,MB,...] [--only upload|window-run|inquiry|start-up|fleet|scale]\n");
         return 2;
     }
     Tools tools;
@@ -1078,14 +1234,24 @@ int main(int argc, char* argv[])
         if (ok)
             rows.push_back(*r);
     }
+    if (ok && opt.runs("scale")) {
+        std::fprintf(stderr, "kelvora-bench: a thousand cameras ...\n");
+        for (const std::optional<Row>& r : {benchRangeScan(tools, opt, "127.2", kScaleCameras, 0),
+                                            benchRangeScan(tools, opt, "127.3", kScaleRangeAddresses - kScaleSilent, kScaleSilent),
+                                            benchThousand(tools, opt)}) {
+            ok = ok && r.has_value();
+            if (r)
+                rows.push_back(*r);
+        }
+    }
     removeTempFiles();
     if (!ok)
         return 1;
 
     std::printf("\n");
     printTable(rows);
-    std::printf("\nRatio: median over %d (uploads, window run), %d (inquiry), %d (start-up), %d (fleet) rounds of ours / reference, both timed in the same round.\n",
-                opt.uploadRounds, opt.inquiryRounds, opt.startupRounds, opt.fleetRounds);
+    std::printf("\nRatio: median over %d (uploads, window run), %d (inquiry), %d (start-up), %d (fleet), %d (a thousand cameras) rounds of ours / reference, both timed in the same round.\n",
+                opt.uploadRounds, opt.inquiryRounds, opt.startupRounds, opt.fleetRounds, opt.scaleRounds);
     if (uploads.size() > 1) {
         std::string rate = "Upload rate by size (linear time means a flat rate):", over = "Peak RSS minus file size:";
         for (const UploadResult& u : uploads) {
