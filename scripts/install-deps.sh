@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libxkbcommon-dev
-    libcpp-httplib-dev
+    libcpp-httplib-dev libssl-dev
     libhttp-parser-dev
     xvfb xauth curl
 )
