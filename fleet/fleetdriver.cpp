@@ -45,7 +45,7 @@ QDateTime now()
 
 FleetDriver::FleetDriver(QObject* parent)
     : QObject(parent)
-    , m_hashing(new QThreadPool(this))
+    , m_hashing(std::make_unique<QThreadPool>())
 {
     m_hashing->setMaxThreadCount(1);
 }

@@ -128,7 +128,8 @@ private:
     bool m_updating = false;
     bool m_inCanary = false;
     std::unique_ptr<FleetScheduler> m_scheduler;
-    QThreadPool* m_hashing = nullptr;
+    // Not a child: what the driver holds between updates is only what its cameras need.
+    std::unique_ptr<QThreadPool> m_hashing;
     QHash<QString, QList<QPair<int, int>>> m_awaitingDigest;  // by path: (camera, file) to fill in
     bool m_allEnded = false;  // every camera has ended; updatesDone waits for the digests
 };
