@@ -8,9 +8,7 @@
 
 #include "update/uploadplan.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QThreadPool>
 
 #include <utility>
 
@@ -45,15 +43,11 @@ QDateTime now()
 
 FleetDriver::FleetDriver(QObject* parent)
     : QObject(parent)
-    , m_hashing(std::make_unique<QThreadPool>())
 {
-    m_hashing->setMaxThreadCount(1);
 }
 
 FleetDriver::~FleetDriver()
 {
-    // A digest still being taken reports to this driver: it has to be done first.
-    m_hashing->waitForDone();
     m_scheduler.reset();
     for (const auto& w : m_work) {
         if (w->inquiry)
@@ -139,7 +133,6 @@ void FleetDriver::update(const std::vector<PlanEntry>& entries, const std::vecto
     m_work.clear();
     m_failures = 0;
     m_budgetSpent = false;
-    m_allEnded = false;
     std::vector<int> runs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         m_reports.push_back(reportFromPlan(entries[i]));
@@ -210,14 +203,6 @@ void FleetDriver::stageDone()
             holdBack(i, m_stopStarting ? FleetEnd::Stopped : FleetEnd::NotStarted);
     }
     m_scheduler.reset();
-    m_allEnded = true;
-    finishIfDone();
-}
-
-void FleetDriver::finishIfDone()
-{
-    if (!m_allEnded || !m_awaitingDigest.isEmpty() || !m_updating)
-        return;
     m_updating = false;
     emit updatesDone();
 }
@@ -404,33 +389,13 @@ void FleetDriver::noteFileSent(int index, int file)
 {
     ReportedFile& f = m_reports[std::size_t(index)].files[std::size_t(file)];
     const QString path = planFilePath(m_entries[std::size_t(index)].plan.set.DirPath, f.fileName);
-    // The copy the upload went out from is held: nothing is read here.
+    // The copy the upload went out from is held: nothing is read here, and its digest is
+    // taken once, for every camera that is sent it.
     const FirmwareFiles::Copy bytes = m_files->held(path);
     if (!bytes)
         return;
     f.size = bytes->size();
-    const QByteArray digest = m_files->heldSha256(path);
-    if (!digest.isEmpty()) {
-        f.sha256 = QString::fromLatin1(digest.toHex());
-        return;
-    }
-    QList<QPair<int, int>>& waiting = m_awaitingDigest[path];
-    waiting.append({index, file});
-    if (waiting.size() > 1)
-        return;
-    // The bytes are shared and never written again: another thread may read them.
-    m_hashing->start([this, path, bytes] {
-        const QByteArray sum = QCryptographicHash::hash(bytes->bytes(), QCryptographicHash::Sha256);
-        QMetaObject::invokeMethod(this, [this, path, sum] { digestReady(path, sum); }, Qt::QueuedConnection);
-    });
-}
-
-void FleetDriver::digestReady(const QString& path, const QByteArray& digest)
-{
-    const QString hex = QString::fromLatin1(digest.toHex());
-    for (const auto& [index, file] : m_awaitingDigest.take(path))
-        m_reports[std::size_t(index)].files[std::size_t(file)].sha256 = hex;
-    finishIfDone();
+    f.sha256 = QString::fromLatin1(bytes->sha256().toHex());
 }
 
 void FleetDriver::publish(int index)

@@ -14,16 +14,13 @@
 #include "fleet/fleetscheduler.h"
 #include "update/firmwarefiles.h"
 
-#include <QHash>
 #include <QObject>
-#include <QPair>
 #include <QStringList>
 
 #include <memory>
 #include <vector>
 
 class CameraLog;
-class QThreadPool;
 
 // How an update goes about the cameras.
 struct UpdateOptions {
@@ -100,11 +97,8 @@ private:
     void finishCamera(int index);
     void holdBack(int index, FleetEnd end);
     void publish(int index);
-    // The size and SHA-256 of the copy a camera has just been sent, for its report; a digest
-    // not known yet is taken off the event loop, so a large file holds up no camera.
+    // The size and SHA-256 of the copy a camera has just been sent, for its report.
     void noteFileSent(int index, int file);
-    void digestReady(const QString& path, const QByteArray& digest);
-    void finishIfDone();
     // The camera's debug log: its own file under the log folder, or none.
     kelvora::DebugLog cameraLog(int index);
 
@@ -128,10 +122,6 @@ private:
     bool m_updating = false;
     bool m_inCanary = false;
     std::unique_ptr<FleetScheduler> m_scheduler;
-    // Not a child: what the driver holds between updates is only what its cameras need.
-    std::unique_ptr<QThreadPool> m_hashing;
-    QHash<QString, QList<QPair<int, int>>> m_awaitingDigest;  // by path: (camera, file) to fill in
-    bool m_allEnded = false;  // every camera has ended; updatesDone waits for the digests
 };
 
 #endif
