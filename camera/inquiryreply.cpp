@@ -6,10 +6,8 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <cstring>
 #include <utility>
 
-#include <sys/socket.h>
 
 InquiryConnections::InquiryConnections(QObject* parent)
     : QObject(parent)
@@ -61,7 +59,7 @@ void InquiryConnections::drop(const QString& key, QTcpSocket* socket)
 }
 
 InquiryReply::InquiryReply(const QByteArray& encodedUrl, QObject* parent, InquiryConnections* connections)
-    : QNetworkReply(parent)
+    : HttpExchange(parent)
     , m_connections(connections)
 {
     const QUrl url = QUrl::fromEncoded(encodedUrl, QUrl::TolerantMode);
@@ -80,26 +78,10 @@ InquiryReply::InquiryReply(const QByteArray& encodedUrl, QObject* parent, Inquir
     QTimer::singleShot(0, this, &InquiryReply::openConnection);
 }
 
-InquiryReply::~InquiryReply()
-{
-    if (m_socket)
-        m_socket->disconnect(this);
-}
-
 QByteArray InquiryReply::requestHead(const QUrl& url)
 {
-    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    if (url.port() != -1)
-        host += ':' + QByteArray::number(url.port());
-    return "GET " + target + " HTTP/1.1\r\nHost: " + host
-        + "\r\nConnection: Keep-Alive\r\nAccept-Encoding: zstd, br, gzip, deflate\r\nAccept-Language: en,*\r\n"
+    return requestStart("GET", url)
+        + "Connection: Keep-Alive\r\nAccept-Encoding: zstd, br, gzip, deflate\r\nAccept-Language: en,*\r\n"
           "User-Agent: Mozilla/5.0\r\n\r\n";
 }
 
@@ -111,82 +93,17 @@ void InquiryReply::openConnection()
     if (QTcpSocket* kept = m_connections ? m_connections->take(key) : nullptr) {
         m_reused = true;
         kept->setParent(this);
-        useSocket(kept);
+        watch(kept);
         m_socket->write(m_head);
         return;
     }
     m_reused = false;
-    useSocket(new QTcpSocket(this));
+    watch(new QTcpSocket(this));
     connect(m_socket, &QTcpSocket::connected, this, [this] { m_socket->write(m_head); });
     m_socket->connectToHost(m_host, m_port);
 }
 
-void InquiryReply::useSocket(QTcpSocket* socket)
-{
-    m_socket = socket;
-    connect(m_socket, &QTcpSocket::readyRead, this, &InquiryReply::readAnswer);
-    connect(m_socket, &QTcpSocket::disconnected, this, &InquiryReply::connectionEnded);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            fail(ConnectionRefusedError, m_socket->errorString());
-            break;
-        case QAbstractSocket::HostNotFoundError:
-            fail(HostNotFoundError, m_socket->errorString());
-            break;
-        case QAbstractSocket::SocketTimeoutError:
-            fail(TimeoutError, m_socket->errorString());
-            break;
-        case QAbstractSocket::RemoteHostClosedError:
-            connectionEnded();
-            break;
-        default:
-            if (m_reused)
-                connectionEnded();
-            else
-                fail(UnknownNetworkError, m_socket->errorString());
-            break;
-        }
-    });
-}
-
-void InquiryReply::abort()
-{
-    fail(OperationCanceledError, QStringLiteral("Operation canceled"));
-}
-
-qint64 InquiryReply::bytesAvailable() const
-{
-    return m_content.size() - m_readAt + QIODevice::bytesAvailable();
-}
-
-qint64 InquiryReply::readData(char* data, qint64 maxSize)
-{
-    const qint64 n = qMin(maxSize, qint64(m_content.size()) - m_readAt);
-    if (n <= 0)
-        return m_done ? -1 : 0;
-    std::memcpy(data, m_content.constData() + m_readAt, std::size_t(n));
-    m_readAt += n;
-    return n;
-}
-
-void InquiryReply::readAnswer()
-{
-    if (m_done)
-        return;
-    switch (m_answer.feed(m_socket->readAll())) {
-    case HttpAnswerParser::Complete:
-        complete();
-        break;
-    case HttpAnswerParser::Invalid:
-        fail(ProtocolFailure, QStringLiteral("Invalid answer from the camera"));
-        break;
-    case HttpAnswerParser::Incomplete:
-        break;
-    }
-}
-
-void InquiryReply::connectionEnded()
+void InquiryReply::connectionEnded(NetworkError errorIfIncomplete)
 {
     if (m_done)
         return;
@@ -204,52 +121,15 @@ void InquiryReply::connectionEnded()
         openConnection();
         return;
     }
-    if (m_answer.closed() == HttpAnswerParser::Complete)
-        complete();
-    else
-        fail(RemoteHostClosedError, QStringLiteral("Connection closed before the camera answered"));
+    HttpExchange::connectionEnded(errorIfIncomplete);
 }
 
-void InquiryReply::complete()
+void InquiryReply::ending(bool reset)
 {
-    m_content = m_answer.body();
-    const int status = m_answer.status();
-    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, status);
-    setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, m_answer.reason());
-    if (status >= 400) {
-        const NetworkError error = networkErrorForStatus(status);
-        setError(error, QString::fromLatin1(m_answer.reason()));
-        emit errorOccurred(error);
-    }
-    finish(false);
-}
-
-void InquiryReply::fail(NetworkError error, const QString& text)
-{
-    if (m_done)
-        return;
-    setError(error, text);
-    emit errorOccurred(error);
-    finish(true);
-}
-
-void InquiryReply::finish(bool reset)
-{
-    m_done = true;
+    // An answer that leaves its connection fit for another request leaves it to the next
+    // inquiry of the sequence.
     if (m_socket && !reset && m_connections && m_answer.connectionReusable()) {
         m_socket->disconnect(this);
         m_connections->keep(m_host + QLatin1Char(':') + QString::number(m_port), std::exchange(m_socket, nullptr));
     }
-    if (m_socket) {
-        m_socket->disconnect(this);
-        // An inquiry let go of is reset, not closed: whatever of the request the system still
-        // holds is dropped, and it reaches the camera no more.
-        if (reset && m_socket->socketDescriptor() != -1) {
-            const linger now{1, 0};
-            ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof(now));
-        }
-        m_socket->abort();
-    }
-    setFinished(true);
-    emit finished();
 }

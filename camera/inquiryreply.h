@@ -16,7 +16,7 @@
 // manager keeps them: the camera answers the next inquiry on the connection it answered
 // the last one on. A kept connection the camera has closed meanwhile is replaced once.
 
-#include "camera/httpanswer.h"
+#include "camera/httpexchange.h"
 
 #include <QByteArray>
 #include <QNetworkReply>
@@ -46,44 +46,29 @@ private:
     QHash<QString, QTcpSocket*> m_idle;
 };
 
-class InquiryReply : public QNetworkReply
+class InquiryReply : public HttpExchange
 {
 public:
     // The connection is opened on the next turn of the event loop, so whatever happens to
     // it arrives after the caller has connected to the reply's signals.
     explicit InquiryReply(const QByteArray& encodedUrl, QObject* parent = nullptr,
                           InquiryConnections* connections = nullptr);
-    ~InquiryReply() override;
 
     // The request head for `url`, as Qt's access manager writes a GET.
     static QByteArray requestHead(const QUrl& url);
 
-    void abort() override;
-    qint64 bytesAvailable() const override;
-    bool isSequential() const override { return true; }
-
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
+    void connectionEnded(NetworkError errorIfIncomplete) override;
+    void ending(bool reset) override;
 
 private:
     void openConnection();
-    void useSocket(QTcpSocket* socket);
-    void readAnswer();
-    void connectionEnded();
-    void complete();
-    void fail(NetworkError error, const QString& text);
-    void finish(bool reset);
 
-    QTcpSocket* m_socket = nullptr;
     QByteArray m_head;
     QString m_host;
     quint16 m_port = 80;
     QPointer<InquiryConnections> m_connections;
     bool m_reused = false;  // on a kept connection: replaced once if the camera closed it
-    bool m_done = false;
-    HttpAnswerParser m_answer;
-    QByteArray m_content;
-    qint64 m_readAt = 0;
 };
 
 #endif

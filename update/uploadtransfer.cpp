@@ -97,7 +97,7 @@ bool safeHeaderText(const QByteArray& text)
 // ---- UploadReply ----
 
 UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers, UploadBody body, QObject* parent)
-    : QNetworkReply(parent)
+    : HttpExchange(parent)
     , m_file(std::move(body.file))
     , m_body{std::move(body.head), m_file ? m_file->bytes() : QByteArray(), std::move(body.tail)}
 {
@@ -123,18 +123,7 @@ UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers
         return;
     }
 
-    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    if (url.port() != -1)
-        host += ':' + QByteArray::number(url.port());
-
-    m_head = "POST " + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    m_head = requestStart("POST", url);
     for (const auto& [name, value] : headers)
         m_head += name + ": " + value + "\r\n";
     m_head += "Connection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
@@ -145,15 +134,13 @@ UploadReply::UploadReply(const QByteArray& encodedUrl, const HeaderList& headers
 UploadReply::~UploadReply()
 {
     stopSendingFile();
-    if (m_socket)
-        m_socket->disconnect(this);
 }
 
 void UploadReply::openConnection(const QUrl& url)
 {
     if (m_done)
         return;
-    m_socket = new QTcpSocket(this);
+    watch(new QTcpSocket(this));
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_socket->write(m_head);
         sendMore();
@@ -167,50 +154,7 @@ void UploadReply::openConnection(const QUrl& url)
         }
         sendMore();
     });
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] { readAnswer(); });
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] { connectionEnded(RemoteHostClosedError); });
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            fail(ConnectionRefusedError, m_socket->errorString());
-            break;
-        case QAbstractSocket::HostNotFoundError:
-            fail(HostNotFoundError, m_socket->errorString());
-            break;
-        case QAbstractSocket::SocketTimeoutError:
-            fail(TimeoutError, m_socket->errorString());
-            break;
-        case QAbstractSocket::RemoteHostClosedError:
-        case QAbstractSocket::NetworkError:
-            // Also a failed write: the camera may have answered before taking the whole body.
-            connectionEnded(RemoteHostClosedError);
-            break;
-        default:
-            connectionEnded(UnknownNetworkError);
-            break;
-        }
-    });
     m_socket->connectToHost(url.host(), quint16(url.port(80)));
-}
-
-void UploadReply::abort()
-{
-    fail(OperationCanceledError, QStringLiteral("Operation canceled"));
-}
-
-qint64 UploadReply::bytesAvailable() const
-{
-    return m_content.size() - m_readAt + QIODevice::bytesAvailable();
-}
-
-qint64 UploadReply::readData(char* data, qint64 maxSize)
-{
-    const qint64 n = qMin(maxSize, qint64(m_content.size()) - m_readAt);
-    if (n <= 0)
-        return m_done ? -1 : 0;
-    std::memcpy(data, m_content.constData() + m_readAt, std::size_t(n));
-    m_readAt += n;
-    return n;
 }
 
 void UploadReply::sendMore()
@@ -323,77 +267,13 @@ void UploadReply::stopSendingFile()
     m_room = nullptr;
 }
 
-void UploadReply::readAnswer()
+bool UploadReply::answerStands()
 {
-    if (m_done)
-        return;
-    switch (m_answer.feed(m_socket->readAll())) {
-    case HttpAnswerParser::Complete:
-        complete();
-        break;
-    case HttpAnswerParser::Invalid:
-        fail(ProtocolFailure, QStringLiteral("Invalid answer from the camera"));
-        break;
-    case HttpAnswerParser::Incomplete:
-        break;
-    }
+    return m_sent >= m_total && m_socket->bytesToWrite() == 0;
 }
 
-void UploadReply::connectionEnded(NetworkError errorIfIncomplete)
+void UploadReply::ending(bool reset)
 {
-    if (m_done)
-        return;
-    readAnswer();
-    if (m_done)
-        return;
-    if (m_answer.closed() == HttpAnswerParser::Complete)
-        complete();
-    else
-        fail(errorIfIncomplete, QStringLiteral("Connection closed before the camera answered"));
-}
-
-void UploadReply::complete()
-{
-    m_content = m_answer.body();
-    const int status = m_answer.status();
-    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, status);
-    setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, m_answer.reason());
-    if (status >= 400) {
-        const NetworkError error = networkErrorForStatus(status);
-        setError(error, QString::fromLatin1(m_answer.reason()));
-        emit errorOccurred(error);
-    } else if (m_sent < m_total || m_socket->bytesToWrite() > 0) {
-        // Whatever it says, a camera that answers before it has the whole file has not
-        // taken it: the answer cannot stand for the file.
-        setError(ProtocolFailure, QStringLiteral("The camera answered before it had the whole file"));
-        emit errorOccurred(ProtocolFailure);
-    }
-    finish(error() != NoError);
-}
-
-void UploadReply::fail(NetworkError error, const QString& text)
-{
-    if (m_done)
-        return;
-    setError(error, text);
-    emit errorOccurred(error);
-    finish(true);
-}
-
-void UploadReply::finish(bool reset)
-{
-    m_done = true;
+    Q_UNUSED(reset);
     stopSendingFile();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        // An exchange that ended early is reset, not closed: the system then drops what it
-        // still holds of the body instead of sending it on, and the camera gets no further byte.
-        if (reset && m_socket->socketDescriptor() != -1) {
-            const linger now{1, 0};
-            ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof(now));
-        }
-        m_socket->abort();
-    }
-    setFinished(true);
-    emit finished();
 }

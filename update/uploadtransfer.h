@@ -19,7 +19,7 @@
 // is written like the other bytes, from where the kernel stopped: the bytes on the wire
 // never depend on which way they went.
 
-#include "camera/httpanswer.h"
+#include "camera/httpexchange.h"
 #include "update/firmwarefiles.h"
 #include "update/uploadrequest.h"
 
@@ -42,7 +42,7 @@ struct UploadBody {
     qint64 size() const { return head.size() + (file ? file->size() : 0) + tail.size(); }
 };
 
-class UploadReply : public QNetworkReply
+class UploadReply : public HttpExchange
 {
 public:
     // `headers` follow Host in the order given. The connection is opened on the next turn
@@ -56,29 +56,21 @@ public:
     enum class FileSending { Kernel, Writes };
     void setFileSending(FileSending sending) { m_kernelSends = sending == FileSending::Kernel; }
 
-    void abort() override;
-    qint64 bytesAvailable() const override;
-    bool isSequential() const override { return true; }
-
     // Bytes of the body handed to the socket so far, and the body's size.
     qint64 bodyBytesSent() const { return m_sent; }
     qint64 bodySize() const { return m_total; }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
+    // An answer before the whole body is out does not stand for the upload.
+    bool answerStands() override;
+    void ending(bool reset) override;
 
 private:
     void openConnection(const QUrl& url);
     void sendMore();
     void sendFile();
     void stopSendingFile();
-    void readAnswer();
-    void connectionEnded(NetworkError errorIfIncomplete);
-    void complete();
-    void fail(NetworkError error, const QString& text);
-    void finish(bool reset);
 
-    QTcpSocket* m_socket = nullptr;
     QByteArray m_head;
     std::shared_ptr<const FirmwareCopy> m_file;
     QList<QByteArray> m_body;      // the framing's head, the file's bytes, the framing's tail
@@ -91,10 +83,6 @@ private:
     qint64 m_pieceSent = 0;        // of it, bytes handed to the socket
     qint64 m_headLeft = 0;         // head bytes the socket has not written yet
     qint64 m_written = 0;          // body bytes the socket has written
-    bool m_done = false;
-    HttpAnswerParser m_answer;
-    QByteArray m_content;
-    qint64 m_readAt = 0;
 };
 
 #endif
