@@ -20,9 +20,9 @@ private slots:
         // usual targets in app/tests/tst_connect.cpp.
         QTest::newRow("QSV8, host name, port") << "cam-07.example.net:8080" << 9
                                                << QByteArray("http://cam-07.example.net:8080/cgi-bin/qv_ptz?cmd=%23QSV8&res=1");
-        QTest::newRow("10") << "192.168.0.10" << 10 << QByteArray("http://192.168.0.10/cgi-bin/");
-        QTest::newRow("negative") << "192.168.0.10" << -1 << QByteArray("http://192.168.0.10/cgi-bin/");
-        QTest::newRow("not trimmed") << " 192.168.0.10 " << 0 << QByteArray("http:// 192.168.0.10 /cgi-bin/qv_cam?cmd=QID&res=1");
+        QTest::newRow("10") << "192.0.2.10" << 10 << QByteArray("http://192.0.2.10/cgi-bin/");
+        QTest::newRow("negative") << "192.0.2.10" << -1 << QByteArray("http://192.0.2.10/cgi-bin/");
+        QTest::newRow("not trimmed") << " 192.0.2.10 " << 0 << QByteArray("http:// 192.0.2.10 /cgi-bin/qv_cam?cmd=QID&res=1");
     }
 
     void url()

@@ -193,41 +193,14 @@ private slots:
             addresses << address(i);
             applyTrouble(i);
         }
-        FleetDriver driver;
-        driver.setTickIntervals(1, 1);
-        QEventLoop loop;
-        connect(&driver, &FleetDriver::inquiriesDone, &loop, &QEventLoop::quit);
-        driver.inquire(addresses, 8);
-        if (!driver.inquiriesFinished())
-            loop.exec();
-
-        FirmwareFolder folder;
-        QString error;
-        QVERIFY2(folder.open(m_dir.path(), &error), qPrintable(error));
-        std::vector<PlanEntry> entries;
-        for (const ScanResult& scan : driver.scans()) {
-            PlanEntry entry;
-            entry.scan = scan;
-            if (scan.ok)
-                entry.plan = planCamera(folder, scan.camera, {});
-            entries.push_back(entry);
-        }
         QTemporaryDir logs;
-        const QString credential = basicCredential(kUser, kPassword);
-        QTimer guard;
-        connect(&guard, &QTimer::timeout, &loop, [&] { driver.stopNow(); });
-        guard.start(60000);
-        connect(&driver, &FleetDriver::updatesDone, &loop, &QEventLoop::quit);
         UpdateOptions options;
         options.logDir = logs.path();
-        options.secrets = {kPassword, credential};
-        driver.update(entries, std::vector<QString>(entries.size(), credential), options);
-        if (!driver.updatesFinished())
-            loop.exec();
-        QVERIFY(guard.isActive());
+        options.secrets = {kPassword, basicCredential(kUser, kPassword)};
+        FleetDriver driver;
+        const std::vector<CameraReport> reports = updateAll(driver, addresses, options);
 
         // Each camera's own end, message and verdict; the troubled ones left the rest alone.
-        const std::vector<CameraReport>& reports = driver.reports();
         QCOMPARE(reports.size(), m_cameras.size());
         for (std::size_t i = 0; i < m_cameras.size(); ++i) {
             const CameraReport& r = reports[i];
@@ -238,8 +211,8 @@ private slots:
         }
         // Every firmware file was read once, however many cameras took it.
         QStringList distinct;
-        for (const PlanEntry& e : entries)
-            for (const PlannedFile& f : e.plan.files)
+        for (const CameraReport& r : reports)
+            for (const ReportedFile& f : r.files)
                 if (!distinct.contains(f.fileName))
                     distinct << f.fileName;
         QVERIFY(driver.firmwareFiles().count() <= distinct.size());

@@ -34,7 +34,7 @@ options:
     default: []
   parallel:
     description:
-      - Cameras asked at once, 1 to 256 (kelvora-fleet's default is 32).
+      - Cameras asked at once, 1 to 4096 (kelvora-fleet's default is 512).
     type: int
   fail_on_unanswered:
     description:

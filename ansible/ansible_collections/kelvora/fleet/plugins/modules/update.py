@@ -57,7 +57,7 @@ options:
     default: false
   parallel:
     description:
-      - Cameras updated at once, 1 to 256 (kelvora-fleet's default is 8).
+      - Cameras updated at once, 1 to 4096 (kelvora-fleet's default is 8).
     type: int
   canary:
     description:
