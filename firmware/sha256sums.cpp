@@ -1,11 +1,12 @@
 #include "firmware/sha256sums.h"
 
+#include "common/replacefile.h"
+#include "common/sha256.h"
+
 #include "firmware/listfile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -263,7 +264,7 @@ QByteArray sha256OfFile(const QString& path, QString* error)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(QStringLiteral("cannot be read: %1").arg(file.errorString()));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    kelvora::Sha256 hash;
     QByteArray piece(kHashPiece, Qt::Uninitialized);
     for (;;) {
         const qint64 n = file.read(piece.data(), kHashPiece);
@@ -315,9 +316,9 @@ bool writeFolderSums(const QString& dirPath, const QStringList& names, std::vect
     }
     if (entries.empty())
         return fail(QStringLiteral("no file to list"));
-    QSaveFile file(sumsFilePath(dirPath));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        return fail(QStringLiteral("%1 cannot be written: %2").arg(sumsFilePath(dirPath), file.errorString()));
+    QString why;
+    if (!kelvora::replaceFileWhole(sumsFilePath(dirPath), content, kelvora::FileAccess::Shared, &why))
+        return fail(QStringLiteral("%1 cannot be written: %2").arg(sumsFilePath(dirPath), why));
     if (written)
         *written = std::move(entries);
     return true;

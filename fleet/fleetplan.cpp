@@ -1,5 +1,7 @@
 #include "fleet/fleetplan.h"
 
+#include "common/nametable.h"
+
 #include "firmware/listfile.h"
 #include "launch/compat.h"
 #include "launch/componentversions.h"
@@ -15,12 +17,7 @@
 
 namespace {
 
-struct EndRow {
-    FleetEnd end;
-    const char* name;
-};
-
-constexpr std::array<EndRow, 18> kEndNames{{
+constexpr kelvora::NameRow<FleetEnd> kEndNames[] = {
     {FleetEnd::Completed, "completed"},
     {FleetEnd::UpToDate, "up-to-date"},
     {FleetEnd::Unreachable, "unreachable"},
@@ -38,7 +35,7 @@ constexpr std::array<EndRow, 18> kEndNames{{
     {FleetEnd::Stopped, "stopped"},
     {FleetEnd::NotStarted, "not-started"},
     {FleetEnd::Pending, "pending"},
-}};
+};
 
 struct RunRow {
     RunEnd run;
@@ -93,22 +90,12 @@ QString noSectionReason(int modelId)
 
 QString fleetEndName(FleetEnd end)
 {
-    for (const EndRow& row : kEndNames) {
-        if (row.end == end)
-            return QLatin1String(row.name);
-    }
-    return {};
+    return kelvora::nameOf(kEndNames, end);
 }
 
 bool fleetEndFromName(const QString& name, FleetEnd* end)
 {
-    for (const EndRow& row : kEndNames) {
-        if (name == QLatin1String(row.name)) {
-            *end = row.end;
-            return true;
-        }
-    }
-    return false;
+    return kelvora::valueOfName(kEndNames, name, end);
 }
 
 FleetEnd fleetEndOfRun(RunEnd end)

@@ -1,5 +1,7 @@
 #include "fleet/fleetreport.h"
 
+#include "common/nametable.h"
+
 #include "launch/componentversions.h"
 
 #include <QFile>
@@ -15,19 +17,14 @@ namespace {
 
 constexpr qint64 kMaxReportBytes = 64 * 1024 * 1024;
 
-struct ResultRow {
-    FileResult result;
-    const char* name;
-};
-
-constexpr std::array<ResultRow, 6> kResultNames{{
+constexpr kelvora::NameRow<FileResult> kResultNames[] = {
     {FileResult::NotSent, "not-sent"},
     {FileResult::Sent, "sent"},
     {FileResult::Failed, "failed"},
     {FileResult::Verified, "verified"},
     {FileResult::Mismatch, "mismatch"},
     {FileResult::NotReported, "not-reported"},
-}};
+};
 
 QJsonObject camerasDocument(const QJsonArray& cameras)
 {
@@ -243,22 +240,12 @@ QString fleetModelName(int model)
 
 QString fileResultName(FileResult result)
 {
-    for (const ResultRow& row : kResultNames) {
-        if (row.result == result)
-            return QLatin1String(row.name);
-    }
-    return {};
+    return kelvora::nameOf(kResultNames, result);
 }
 
 bool fileResultFromName(const QString& name, FileResult* result)
 {
-    for (const ResultRow& row : kResultNames) {
-        if (name == QLatin1String(row.name)) {
-            *result = row.result;
-            return true;
-        }
-    }
-    return false;
+    return kelvora::valueOfName(kResultNames, name, result);
 }
 
 QStringList versionList(const cam_info& camera)

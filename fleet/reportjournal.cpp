@@ -1,58 +1,8 @@
 #include "fleet/reportjournal.h"
 
-#include "common/writeall.h"
+#include "common/replacefile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTimer>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-namespace {
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
-
-bool replaceFileWhole(const QString& path, const QByteArray& bytes, QString* error)
-{
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *error = QStringLiteral("is not a regular file");
-        return false;
-    }
-    const QString dir = info.absolutePath();
-    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
-    QByteArray temp = QFile::encodeName(QDir(dir).filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = systemError(errno);
-        return false;
-    }
-    const bool written = kelvora::writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.constData(), target.constData()) != 0) {
-        *error = systemError(written ? errno : writeError);
-        ::unlink(temp.constData());
-        return false;
-    }
-    // The rename itself reaches the disk only with its folder.
-    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
 
 ReportJournal::ReportJournal(const QString& path, Source source, QObject* parent)
     : QObject(parent)
@@ -80,7 +30,7 @@ bool ReportJournal::writeNow(QString* error)
     // Nothing older may land after this: what the writer holds is dropped or done first.
     m_pending.reset();
     m_wake.wait(lock, [this] { return !m_writing; });
-    return replaceFileWhole(m_path, bytes, error);
+    return kelvora::replaceFileWhole(m_path, bytes, kelvora::FileAccess::Private, error);
 }
 
 void ReportJournal::schedule()
@@ -112,7 +62,7 @@ void ReportJournal::writerLoop()
         m_writing = true;
         lock.unlock();
         QString error;
-        const bool written = replaceFileWhole(m_path, reportJson(*report), &error);
+        const bool written = kelvora::replaceFileWhole(m_path, reportJson(*report), kelvora::FileAccess::Private, &error);
         lock.lock();
         m_writing = false;
         m_wake.notify_all();

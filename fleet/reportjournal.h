@@ -25,10 +25,6 @@
 #include <mutex>
 #include <thread>
 
-// Replaces the file at `path` whole with `bytes`, as above. False with *error otherwise;
-// the file is then as it was.
-bool replaceFileWhole(const QString& path, const QByteArray& bytes, QString* error);
-
 class ReportJournal : public QObject
 {
     Q_OBJECT

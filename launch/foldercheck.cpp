@@ -1,5 +1,7 @@
 #include "launch/foldercheck.h"
 
+#include "common/nametable.h"
+
 #include "camera/caminfo.h"
 #include "firmware/listfile.h"
 #include "launch/compat.h"
@@ -15,12 +17,7 @@
 
 namespace {
 
-struct KindName {
-    ProblemKind kind;
-    const char* name;
-};
-
-const KindName kKindNames[] = {
+constexpr kelvora::NameRow<ProblemKind> kKindNames[] = {
     {ProblemKind::ListFile, "list-file"},
     {ProblemKind::NoModelSection, "no-model-section"},
     {ProblemKind::CamCpu, "cam-cpu"},
@@ -318,11 +315,7 @@ QString listFileError(const QString& path)
 
 QString problemKindName(ProblemKind kind)
 {
-    for (const KindName& k : kKindNames) {
-        if (k.kind == kind)
-            return QLatin1String(k.name);
-    }
-    return {};
+    return kelvora::nameOf(kKindNames, kind);
 }
 
 int FolderCheck::exitCode() const

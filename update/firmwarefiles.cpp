@@ -1,9 +1,10 @@
 #include "update/firmwarefiles.h"
 
+#include "common/sha256.h"
+
 #include <QFile>
 #include <QFileInfo>
 
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -196,14 +197,8 @@ std::shared_ptr<const FirmwareCopy> FirmwareCopy::fromBytes(const QByteArray& by
 
 QByteArray FirmwareCopy::sha256() const
 {
-    if (m_sha256.isEmpty()) {
-        // OpenSSL's SHA-256 uses the processor's SHA instructions: a tenth of the time Qt 6.4's
-        // own takes, which for a large file was most of a fleet's CPU time.
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        if (EVP_Digest(m_bytes.constData(), std::size_t(m_bytes.size()), digest, &length, EVP_sha256(), nullptr) == 1)
-            m_sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
-    }
+    if (m_sha256.isEmpty())
+        m_sha256 = kelvora::sha256(m_bytes);
     return m_sha256;
 }
 

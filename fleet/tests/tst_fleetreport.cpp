@@ -1,6 +1,7 @@
 // The report records and their forms: how a run's events mark each file, the fleet's rules
 // over reports, the report file read back (as resume and history read it), CSV for a
 // spreadsheet, the report file's replacement, the history and each camera's log.
+#include "common/replacefile.h"
 #include "fleet/cameralog.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/fleetreport.h"
@@ -244,14 +245,14 @@ private slots:
         QTemporaryDir tmp;
         const QString path = tmp.filePath(QStringLiteral("report.json"));
         QString error;
-        QVERIFY(replaceFileWhole(path, "first", &error));
-        QVERIFY(replaceFileWhole(path, "second", &error));
+        QVERIFY(kelvora::replaceFileWhole(path, "first", kelvora::FileAccess::Private, &error));
+        QVERIFY(kelvora::replaceFileWhole(path, "second", kelvora::FileAccess::Private, &error));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("second"));
         QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
-        QVERIFY(!replaceFileWhole(QStringLiteral("/proc/kelvora-report.json"), "x", &error));
-        QVERIFY(!replaceFileWhole(tmp.path(), "x", &error));
+        QVERIFY(!kelvora::replaceFileWhole(QStringLiteral("/proc/kelvora-report.json"), "x", kelvora::FileAccess::Private, &error));
+        QVERIFY(!kelvora::replaceFileWhole(tmp.path(), "x", kelvora::FileAccess::Private, &error));
     }
 
     // Updates are appended one line each; a damaged line is skipped and named, the rest read.
