@@ -1,5 +1,6 @@
 #include "firmware/sha256sums.h"
 
+#include "common/nametable.h"
 #include "common/replacefile.h"
 #include "common/sha256.h"
 
@@ -17,33 +18,28 @@ constexpr qint64 kMaxSumsBytes = 1024 * 1024;
 constexpr qint64 kHashPiece = 256 * 1024;
 constexpr int kHexDigits = 64;
 
-struct VerdictText {
-    SumVerdict verdict;
-    const char* name;
-    const char* reason;
+constexpr kelvora::NameRow<SumVerdict> kVerdictNames[] = {
+    {SumVerdict::NoSums, "no-sums"},
+    {SumVerdict::Matches, "matches"},
+    {SumVerdict::Differs, "differs"},
+    {SumVerdict::NotListed, "not-listed"},
+    {SumVerdict::SumsUnreadable, "sums-unreadable"},
+    {SumVerdict::FileUnreadable, "file-unreadable"},
 };
 
-const VerdictText kVerdictTexts[] = {
-    {SumVerdict::NoSums, "no-sums", "the folder has no SHA256SUMS"},
-    {SumVerdict::Matches, "matches", "matches SHA256SUMS"},
-    {SumVerdict::Differs, "differs", "its bytes differ from its digest in SHA256SUMS"},
-    {SumVerdict::NotListed, "not-listed", "SHA256SUMS does not list it"},
-    {SumVerdict::SumsUnreadable, "sums-unreadable", "SHA256SUMS cannot be used"},
-    {SumVerdict::FileUnreadable, "file-unreadable", "cannot be compared with SHA256SUMS"},
+// What each verdict says of the file, for an operator.
+constexpr kelvora::NameRow<SumVerdict> kVerdictReasons[] = {
+    {SumVerdict::NoSums, "the folder has no SHA256SUMS"},
+    {SumVerdict::Matches, "matches SHA256SUMS"},
+    {SumVerdict::Differs, "its bytes differ from its digest in SHA256SUMS"},
+    {SumVerdict::NotListed, "SHA256SUMS does not list it"},
+    {SumVerdict::SumsUnreadable, "SHA256SUMS cannot be used"},
+    {SumVerdict::FileUnreadable, "cannot be compared with SHA256SUMS"},
 };
-
-const VerdictText& verdictText(SumVerdict verdict)
-{
-    for (const VerdictText& t : kVerdictTexts) {
-        if (t.verdict == verdict)
-            return t;
-    }
-    return kVerdictTexts[0];
-}
 
 SumCheck verdict(SumVerdict v, const QString& detail = QString())
 {
-    const QString reason = QLatin1String(verdictText(v).reason);
+    const QString reason = kelvora::nameOf(kVerdictReasons, v);
     return {v, detail.isEmpty() ? reason : reason + QLatin1String(": ") + detail};
 }
 
@@ -216,7 +212,7 @@ FolderSums readFolderSums(const QString& dirPath)
 
 QString sumVerdictName(SumVerdict verdict)
 {
-    return QLatin1String(verdictText(verdict).name);
+    return kelvora::nameOf(kVerdictNames, verdict);
 }
 
 SumCheck judgeDigest(const FolderSums& sums, const QString& fileName, const QByteArray& digest)

@@ -17,13 +17,20 @@ QString cameraLogFileName(const QString& address)
     return name + QStringLiteral(".log");
 }
 
-bool CameraLog::open(const QString& dir, const QString& address, QString* error)
+bool CameraLog::open(const QString& dir, const QString& address, Opening opening, QString* error)
 {
     m_file.setFileName(QDir(dir).filePath(cameraLogFileName(address)));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Text
+        | (opening == Opening::Resume ? QIODevice::Append : QIODevice::Truncate);
+    const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner;
+    // A log made by an earlier version, or by hand, is made private too.
+    if (!m_file.open(mode, owner) || !m_file.setPermissions(owner)) {
         *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        m_file.close();
         return false;
     }
+    if (opening == Opening::Resume)
+        write(QLatin1String(kResumedMark));
     return true;
 }
 

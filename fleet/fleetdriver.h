@@ -5,14 +5,16 @@
 // collects what each camera answered and how its run ended. The inquiry and the run are the
 // window's own objects (camera/camerainquiry.h, update/updaterun.h; they appear only in
 // fleetdriver.cpp); the order of starts, the canary and the failure budget are decided here
-// with the rules of fleet/fleetpolicy.h. Widget-free: kelvora-fleet, the soak and the bench
-// drive it and draw what it publishes (statusChanged) as they like.
+// with the rules of fleet/fleetpolicy.h. Each camera's run sends the copies its plan judged
+// (fleet/fleetplan.h), against the SHA256SUMS the plan read: nothing is read from the folder
+// once the plan is made. Widget-free: kelvora-fleet, the soak and the bench drive it and
+// draw what it publishes (statusChanged) as they like.
 
 #include "common/debuglog.h"
+#include "firmware/sha256sums.h"
 #include "fleet/camerastatus.h"
 #include "fleet/fleetreport.h"
 #include "fleet/fleetscheduler.h"
-#include "update/firmwarefiles.h"
 
 #include <QObject>
 #include <QStringList>
@@ -25,9 +27,10 @@ class CameraLog;
 // How an update goes about the cameras.
 struct UpdateOptions {
     int parallel = 8;      // runs at once
-    int canary = 0;        // the first N cameras (in target order) first, alone; 0: none
+    int canary = 0;        // the first N cameras with files to send first, alone; 0: none
     int maxFailures = 0;   // no camera starts once this many have failed; 0: no limit
     QString logDir;        // each camera's debug log in a file of its own; empty: none
+    bool appendLogs = false;  // a resumed update: logs go on after a line that marks the new run
     QStringList secrets;   // never written to a log file (each is masked)
 };
 
@@ -40,17 +43,23 @@ public:
     ~FleetDriver() override;
 
     // Asks every address, at most `parallel` at once; inquiriesDone() once each has
-    // answered or failed (maybe before this returns: see inquiriesFinished).
-    void inquire(const QStringList& addresses, int parallel);
+    // answered or failed (maybe before this returns: see inquiriesFinished). A camera with a
+    // come-back time (seconds, by position; none when the list is short) that does not answer
+    // is asked again each reset-wait tick until it answers or that time has passed: a camera
+    // an earlier run left writing its firmware is waited for as that run would have waited.
+    void inquire(const QStringList& addresses, int parallel, const std::vector<int>& comeBackSeconds = {});
     bool inquiriesFinished() const;
     const std::vector<ScanResult>& scans() const { return m_scans; }
 
     // One update run per valid plan, each followed by a new inquiry that checks the sent
-    // versions; updatesDone() when every camera has ended. `credentials` holds each entry's
-    // Basic credential (the same order; empty for an entry without a run).
-    void update(const std::vector<PlanEntry>& entries, const std::vector<QString>& credentials,
-                const UpdateOptions& options);
+    // versions; updatesDone() when every camera has ended. `entries` are every camera of
+    // the update in target order, those a resumed update carries over among them;
+    // `credentials` holds each entry's Basic credential (the same order; empty for an entry
+    // without a run). `sums` is the folder's SHA256SUMS as the plans read it.
+    void update(std::vector<PlanEntry> entries, const std::vector<QString>& credentials, const UpdateOptions& options,
+                const FolderSums& sums = {});
     bool updatesFinished() const;
+    // Every camera of the update, in the entries' order.
     const std::vector<CameraReport>& reports() const { return m_reports; }
 
     // The runs' ticks: one second each unless a test or the soak plays them faster.
@@ -59,11 +68,6 @@ public:
         m_watchdogTickMs = watchdogMs;
         m_resetWaitTickMs = resetWaitMs;
     }
-    // How many firmware files were read, and their bytes: each once, however many cameras.
-    const FirmwareFiles& firmwareFiles() const { return *m_files; }
-    // The files the runs send from: the folder's own (FirmwareFolder::files()), so that what
-    // the plan judged against SHA256SUMS is what goes out, read and hashed once.
-    void setFirmwareFiles(std::shared_ptr<FirmwareFiles> files);
 
     // Ctrl-C: first no camera starts and no file is posted any more; then everything stops.
     void stopStarting();
@@ -74,6 +78,9 @@ signals:
     void statusChanged(const CameraStatus& status);
     void inquiryAnswered(int answered, int total);
     void inquiriesDone();
+    // A camera's report has changed in a way a journal must keep at once: a file's upload
+    // was answered (reports()[index].files), or the camera ended.
+    void reportChanged(int index);
     // A camera's report has reached its end (reports()[index]); also for the cameras that
     // end without a run as the update begins.
     void cameraEnded(int index);
@@ -88,28 +95,34 @@ private:
 
     void startInquiry(int index);
     void inquiryEnded(int index);
+    void inquirySettled(int index);
     void startStage(const std::vector<int>& cameras);
     void stageDone();
     void startRun(int index);
-    void runEnded(int index, FleetEnd end, const QString& message);
+    // The run's events, each for the camera at `index`.
+    void fileStarted(int index, int file, int count, const QString& fileName);
+    void fileAccepted(int index);
+    void uploadProgress(int index, qint64 sent, qint64 total);
+    void resetWaitProgress(int index, int percent);
+    void versionCheckStarted(int index);
+    void runEnded(int index, FleetEnd end, const QString& message, const QString& detail);
     void startVerification(int index);
     void verificationEnded(int index);
     void finishCamera(int index);
-    void holdBack(int index, FleetEnd end);
+    void holdBack(int index, const QString& reason);
     void publish(int index);
-    // The size and SHA-256 of the copy a camera has just been sent, for its report.
-    void noteFileSent(int index, int file);
     // The camera's debug log: its own file under the log folder, or none.
     kelvora::DebugLog cameraLog(int index);
 
     std::vector<ScanResult> m_scans;
+    std::vector<int> m_comeBack;  // by inquiry position: seconds a silent camera is waited for
     std::vector<CameraReport> m_reports;
     std::vector<PlanEntry> m_entries;
     std::vector<QString> m_credentials;
     std::vector<std::unique_ptr<Work>> m_work;
     std::vector<int> m_stage;     // cameras of the stage under way, in start order
     std::vector<int> m_later;     // cameras after the canary
-    std::shared_ptr<FirmwareFiles> m_files = std::make_shared<FirmwareFiles>();  // each file once, for every run
+    FolderSums m_sums;
     int m_watchdogTickMs = 1000;
     int m_resetWaitTickMs = 1000;
     int m_answered = 0;

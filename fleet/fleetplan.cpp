@@ -1,6 +1,7 @@
 #include "fleet/fleetplan.h"
 
 #include "common/nametable.h"
+#include "common/sha256.h"
 
 #include "firmware/listfile.h"
 #include "launch/compat.h"
@@ -10,6 +11,7 @@
 #include "update/uploadplan.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -32,6 +34,7 @@ constexpr kelvora::NameRow<FleetEnd> kEndNames[] = {
     {FleetEnd::CameraNotBack, "camera-not-back"},
     {FleetEnd::VersionCheckFailed, "version-check-failed"},
     {FleetEnd::FileUnreadable, "file-unreadable"},
+    {FleetEnd::FileEmpty, "file-empty"},
     {FleetEnd::Stopped, "stopped"},
     {FleetEnd::NotStarted, "not-started"},
     {FleetEnd::Pending, "pending"},
@@ -114,8 +117,8 @@ QString fleetEndMessage(FleetEnd end)
     if (end == FleetEnd::Stopped || end == FleetEnd::NotStarted || end == FleetEnd::Pending
         || end == FleetEnd::UpToDate || end == FleetEnd::NothingToSend)
         return {};
-    // The window ends a run on a file that fails its sum as on one it cannot open.
-    if (end == FleetEnd::SumRefused)
+    // The window ends a run on a file that fails its sum, or is empty, as on one it cannot open.
+    if (end == FleetEnd::SumRefused || end == FleetEnd::FileEmpty)
         return fleetEndMessage(FleetEnd::FileUnreadable);
     if (end == FleetEnd::NoSection)
         return QStringLiteral("File is NOT exist!");
@@ -126,6 +129,11 @@ QString fleetEndMessage(FleetEnd end)
             return runMessage(row.run);
     }
     return {};
+}
+
+bool planRefusesFolder(const CameraPlan& plan)
+{
+    return plan.end == FleetEnd::SumRefused || plan.end == FleetEnd::FileEmpty || plan.end == FleetEnd::FileUnreadable;
 }
 
 QString componentKey(int component)
@@ -161,10 +169,7 @@ bool parseOnlyKeys(const QStringList& values, QSet<int>* components, QString* er
     return true;
 }
 
-FirmwareFolder::FirmwareFolder()
-    : m_files(std::make_shared<FirmwareFiles>())
-{
-}
+FirmwareFolder::FirmwareFolder() = default;
 FirmwareFolder::~FirmwareFolder() = default;
 
 bool FirmwareFolder::open(const QString& dirPath, QString* error)
@@ -172,8 +177,9 @@ bool FirmwareFolder::open(const QString& dirPath, QString* error)
     m_models.clear();
     m_settings.reset();
     m_sums = FolderSums();
+    m_listSha256.clear();
     m_sumChecks.clear();
-    m_files = std::make_shared<FirmwareFiles>();
+    m_copies.clear();
     const QFileInfo dir(dirPath);
     const QFileInfo list(listFilePath(dirPath));
     if (dirPath.isEmpty())
@@ -196,6 +202,10 @@ bool FirmwareFolder::open(const QString& dirPath, QString* error)
     if (!error->isEmpty())
         return false;
     m_path = QDir::cleanPath(dir.absoluteFilePath());
+    // The list file's digest: a resumed update refuses a folder whose list has changed since.
+    QFile listFile(listFilePath(m_path));
+    if (listFile.open(QIODevice::ReadOnly))
+        m_listSha256 = QString::fromLatin1(kelvora::sha256(listFile.readAll()).toHex());
     m_settings = std::make_unique<QSettings>(listFilePath(m_path), QSettings::IniFormat);
     m_sums = readFolderSums(m_path);
     return true;
@@ -218,6 +228,34 @@ const ModelFiles& FirmwareFolder::model(int modelId)
     return m_models.insert(modelId, files).value();
 }
 
+std::shared_ptr<const FirmwareCopy> FirmwareFolder::copy(const QString& fileName, QString* error)
+{
+    if (std::shared_ptr<const FirmwareCopy> held = m_copies.value(fileName).lock())
+        return held;
+    const QString path = planFilePath(m_path, fileName);
+    const QFileInfo info(path);
+    // A FIFO, a device or a folder would block the read or never end it.
+    if (!info.exists()) {
+        *error = QStringLiteral("does not exist");
+        return nullptr;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("is not a regular file");
+        return nullptr;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return nullptr;
+    }
+    std::shared_ptr<const FirmwareCopy> read = FirmwareCopy::read(file, FirmwareCopy::defaultHolding(), error);
+    if (!read)
+        return nullptr;
+    ++m_filesRead;
+    m_copies.insert(fileName, read);
+    return read;
+}
+
 SumCheck FirmwareFolder::sumCheck(const QString& fileName)
 {
     if (m_sums.state == FolderSums::Absent)
@@ -230,9 +268,9 @@ SumCheck FirmwareFolder::sumCheck(const QString& fileName)
         check = judgeDigest(m_sums, fileName, QByteArray());
     } else {
         QString error;
-        const QByteArray digest = m_files->sha256(planFilePath(m_path, fileName), &error);
-        check = digest.isEmpty() ? SumCheck{SumVerdict::FileUnreadable, QStringLiteral("cannot be read: %1").arg(error)}
-                                 : judgeDigest(m_sums, fileName, digest);
+        const std::shared_ptr<const FirmwareCopy> bytes = copy(fileName, &error);
+        check = !bytes ? SumCheck{SumVerdict::FileUnreadable, QStringLiteral("cannot be read: %1").arg(error)}
+                       : judgeDigest(m_sums, fileName, bytes->sha256());
     }
     m_sumChecks.insert(fileName, check);
     return check;
@@ -268,15 +306,18 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
     int ticked = 0;
     int asked = 0;
     int current = 0;
+    int taken = 0;
     for (int i = 0; i < kComponentCount; ++i) {
         file_info& f = plan.set.*kComponents[std::size_t(i)].field;
         const QString& running = cameraVersion(camera, i);
         const bool wanted = !f.FileName.isEmpty() && (choice.only.isEmpty() || choice.only.contains(i));
         const bool known = !running.isEmpty() && !f.Version.isEmpty();
         const bool same = known && running == f.Version;
-        const bool send = wanted && (choice.all || (known && !same)) && !(choice.skipCurrent && same);
+        const bool takenBefore = choice.takenBefore.contains(i);
+        const bool send = wanted && !takenBefore && (choice.all || (known && !same)) && !(choice.skipCurrent && same);
         asked += wanted ? 1 : 0;
         current += wanted && same ? 1 : 0;
+        taken += wanted && takenBefore ? 1 : 0;
         f.Select = send ? RMOCAM_TRUE : RMOCAM_FALSE;
         ticked += send ? 1 : 0;
         // The run's own plan functions order the ticks; each name is swapped for its
@@ -286,7 +327,9 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
         t.FileName = QString::number(i);
     }
     if (ticked == 0) {
-        if (current > 0)
+        if (taken > 0)
+            refuse(plan, FleetEnd::Completed, QStringLiteral("the camera took every file asked for in the earlier run"));
+        else if (current > 0)
             refuse(plan, FleetEnd::UpToDate, QStringLiteral("the camera runs the folder's versions"));
         else if (asked == 0)
             refuse(plan, FleetEnd::NothingToSend, QStringLiteral("no component asked for has a file"));
@@ -320,17 +363,36 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
                    QStringLiteral("%1 names \"%2\", which is not inside the folder").arg(componentKey(i), f.FileName));
             return plan;
         }
-        plan.files.push_back({i, f.FileName, f.Version, f.Vupno, cameraVersion(camera, i)});
+        PlannedFile planned;
+        planned.component = i;
+        planned.fileName = f.FileName;
+        planned.version = f.Version;
+        planned.vupno = f.Vupno;
+        planned.cameraVersion = cameraVersion(camera, i);
+        plan.files.push_back(planned);
     }
-    // A sealed folder sends only what its SHA256SUMS vouches for.
-    for (const PlannedFile& f : plan.files) {
-        const SumCheck check = folder.sumCheck(f.fileName);
-        if (!sumsAllowSending(check.verdict)) {
-            refuse(plan, FleetEnd::SumRefused, QStringLiteral("SHA256SUMS refuses %1 (%2): %3")
-                                                   .arg(f.fileName, componentKey(f.component), check.reason));
+    // Each file as it will go: read now, and never again; not empty; and in a sealed folder
+    // only what its SHA256SUMS vouches for.
+    for (PlannedFile& f : plan.files) {
+        QString error;
+        f.copy = folder.copy(f.fileName, &error);
+        const QString which = QStringLiteral("%1 (%2)").arg(f.fileName, componentKey(f.component));
+        if (!f.copy || f.copy->size() == 0) {
+            if (f.copy)
+                refuse(plan, FleetEnd::FileEmpty, which + QStringLiteral(" is empty: no firmware image is"));
+            else
+                refuse(plan, FleetEnd::FileUnreadable, which + QStringLiteral(" cannot be read: ") + error);
             plan.files.clear();
             return plan;
         }
+        const SumCheck check = folder.sumCheck(f.fileName);
+        if (!sumsAllowSending(check.verdict)) {
+            refuse(plan, FleetEnd::SumRefused, QStringLiteral("SHA256SUMS refuses %1: %2").arg(which, check.reason));
+            plan.files.clear();
+            return plan;
+        }
+        f.size = f.copy->size();
+        f.sha256 = QString::fromLatin1(f.copy->sha256().toHex());
     }
     plan.valid = true;
     return plan;

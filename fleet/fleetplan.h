@@ -4,7 +4,11 @@
 // What the window would do for one camera with a firmware folder: the model section it
 // accepts, the compatibility verdict of Execute, the components to send and their upload
 // order, decided by the window's own functions. The folder's list file is read once and
-// each model's reading is kept for every camera of that model. Widget-free; sends nothing.
+// each model's reading is kept for every camera of that model. Every file a plan would send
+// is read once, into the one copy every camera's run then sends (update/firmwarefiles.h),
+// and judged from that copy: readable, not empty, vouched for by SHA256SUMS when the folder
+// has one. After the plan nothing is read from the folder again, so what was judged is
+// what goes out. Widget-free; sends nothing.
 
 #include "camera/caminfo.h"
 #include "firmware/records.h"
@@ -18,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-class FirmwareFiles;
+class FirmwareCopy;
 class QSettings;
 
 // How a camera's run ended, or why it never started. Names as scripts see them.
@@ -37,8 +41,9 @@ enum class FleetEnd {
     CameraNotBack,
     VersionCheckFailed,
     FileUnreadable,
-    Stopped,          // Ctrl-C: stopped before or during its run
-    NotStarted,       // held back by the canary or the failure budget
+    FileEmpty,        // a file to send is empty: no image of any component is empty
+    Stopped,          // Ctrl-C: stopped during its run
+    NotStarted,       // held back by the canary or the failure budget, or stopped before it started
     Pending,          // not ended yet (a report written while the update goes on)
 };
 
@@ -70,6 +75,9 @@ struct PlanChoice {
     // Never a component whose camera version is already the folder's, even with `all`: a
     // resumed update must not send a file again that went out before the interruption.
     bool skipCurrent = false;
+    // Never these components: the camera took their files in the run a resumed update
+    // carries on from, whether or not it reports their versions.
+    QSet<int> takenBefore;
 };
 
 // Parses "--only" values ("cam_cpu,eeprom_cam", repeated options joined). Returns false
@@ -103,19 +111,27 @@ public:
 
     // The folder's SHA256SUMS as open() read it (absent: nothing is sealed).
     const FolderSums& sums() const { return m_sums; }
-    // How a file of the folder stands against SHA256SUMS, judged once per name from the
-    // copy the uploads will send (held in files(), so no run reads or hashes it again).
+    // The SHA-256 of the list file as open() read it, lower-case hex.
+    QString listSha256() const { return m_listSha256; }
+
+    // The copy of a file of the folder (by its name in the list file), read on first use and
+    // shared by every plan that holds it: read again only once no plan holds it any more.
+    // Null with *error set when it cannot be read whole.
+    std::shared_ptr<const FirmwareCopy> copy(const QString& fileName, QString* error);
+    // How a file stands against SHA256SUMS, judged once per name from its copy.
     SumCheck sumCheck(const QString& fileName);
-    // The firmware files read for this folder, each once: the update's runs share them.
-    std::shared_ptr<FirmwareFiles> files() const { return m_files; }
+    // Files read so far (each once while it is held), and their bytes.
+    int filesRead() const { return m_filesRead; }
 
 private:
     QString m_path;
     std::unique_ptr<QSettings> m_settings;
     QHash<int, ModelFiles> m_models;
     FolderSums m_sums;
+    QString m_listSha256;
     QHash<QString, SumCheck> m_sumChecks;
-    std::shared_ptr<FirmwareFiles> m_files;
+    QHash<QString, std::weak_ptr<const FirmwareCopy>> m_copies;
+    int m_filesRead = 0;
 };
 
 struct PlannedFile {
@@ -124,6 +140,10 @@ struct PlannedFile {
     QString version;        // the folder's
     qint32 vupno = 0;
     QString cameraVersion;  // what the camera reported before; empty when nothing
+    // The copy judged for this file, which the camera's run sends (held until it is posted).
+    std::shared_ptr<const FirmwareCopy> copy;
+    qint64 size = -1;       // of the copy
+    QString sha256;         // of the copy, lower-case hex
 };
 
 struct CameraPlan {
@@ -139,9 +159,15 @@ struct CameraPlan {
                                 // address and credential are the caller's
 };
 
-// Decides one camera's plan from its inquiry record: with a SHA256SUMS in the folder, a
-// plan that would send a file it does not vouch for ends as "sum-refused", naming the file.
-// Writes the window's debug lines through qDebug.
+// Decides one camera's plan from its inquiry record. A file to send that cannot be read
+// ends the plan as "file-unreadable", an empty one as "file-empty", and with a SHA256SUMS
+// in the folder one it does not vouch for as "sum-refused", each naming the file. A
+// resumed camera whose files asked for were all taken before has nothing left: its plan
+// ends "completed" without a run. Writes the window's debug lines through qDebug.
 CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const PlanChoice& choice);
+
+// A plan refused for its folder: a file no camera may be sent (unreadable, empty, refused by
+// SHA256SUMS). An update sends nothing at all then.
+bool planRefusesFolder(const CameraPlan& plan);
 
 #endif

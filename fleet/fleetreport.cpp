@@ -57,8 +57,12 @@ QJsonObject runObject(const RunInfo& run)
     return QJsonObject{{QStringLiteral("tool"), run.tool},
                        {QStringLiteral("version"), run.version},
                        {QStringLiteral("folder"), run.folder},
+                       {QStringLiteral("list_sha256"), run.listSha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(run.listSha256)},
                        {QStringLiteral("all"), run.choice.all},
                        {QStringLiteral("only"), only},
+                       {QStringLiteral("parallel"), run.parallel},
+                       {QStringLiteral("canary"), run.canary},
+                       {QStringLiteral("max_failures"), run.maxFailures},
                        {QStringLiteral("started"), timeValue(run.started)},
                        {QStringLiteral("ended"), timeValue(run.ended)}};
 }
@@ -75,7 +79,9 @@ QJsonObject cameraObject(const CameraReport& r)
                          {QStringLiteral("size"), f.size >= 0 ? QJsonValue(double(f.size)) : QJsonValue(QJsonValue::Null)},
                          {QStringLiteral("sha256"), f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(f.sha256)},
                          {QStringLiteral("upload_seconds"),
-                          f.uploadSeconds >= 0 ? QJsonValue(std::round(f.uploadSeconds * 1000) / 1000) : QJsonValue(QJsonValue::Null)}};
+                          f.uploadSeconds >= 0 ? QJsonValue(std::round(f.uploadSeconds * 1000) / 1000) : QJsonValue(QJsonValue::Null)},
+                         {QStringLiteral("accepted"), f.accepted},
+                         {QStringLiteral("earlier_run"), f.earlier}};
         files.append(file);
     }
     return QJsonObject{{QStringLiteral("address"), r.address},
@@ -89,6 +95,8 @@ QJsonObject cameraObject(const CameraReport& r)
                        {QStringLiteral("ended"), timeValue(r.ended)},
                        {QStringLiteral("versions_before"), versionsObject(r.before)},
                        {QStringLiteral("versions_after"), versionsObject(r.after)},
+                       {QStringLiteral("canary"), r.canary},
+                       {QStringLiteral("carried_over"), r.carriedOver},
                        {QStringLiteral("files"), files}};
 }
 
@@ -148,53 +156,104 @@ int modelOfName(const QString& name)
     return 0;
 }
 
-bool readCamera(const QJsonObject& o, CameraReport* r, QString* error)
+// Where in the text of a report the reader finds what an error is about: the line of a
+// camera's key, or of the camera itself. The JSON reader gives no places but for the text's
+// own faults, so the keys are looked for in the text, camera by camera.
+class ReportText
 {
-    r->address = o.value(QStringLiteral("address")).toString();
-    if (r->address.isEmpty()) {
-        *error = QStringLiteral("a camera without an address");
-        return false;
+public:
+    explicit ReportText(const QByteArray& text)
+        : m_text(text)
+    {
+        qsizetype at = m_text.indexOf("\"cameras\"");
+        while (at >= 0 && (at = m_text.indexOf("\"address\"", at + 1)) >= 0)
+            m_cameras.push_back(at);
     }
+
+    int lineAt(qsizetype offset) const { return offset < 0 ? 0 : int(m_text.left(offset).count('\n')) + 1; }
+
+    // The line of `key` in camera `index`, or of the camera when the key is not there.
+    int lineOf(int index, const char* key) const
+    {
+        if (index < 0 || std::size_t(index) >= m_cameras.size())
+            return 0;
+        const qsizetype start = m_cameras[std::size_t(index)];
+        const qsizetype next = std::size_t(index) + 1 < m_cameras.size() ? m_cameras[std::size_t(index) + 1] : m_text.size();
+        // The camera's object begins before its address: look back to its brace.
+        const qsizetype open = m_text.lastIndexOf('{', start);
+        const qsizetype found = key ? m_text.indexOf(QByteArray("\"") + key + '"', open < 0 ? start : open) : -1;
+        return lineAt(found >= 0 && found < next ? found : start);
+    }
+
+private:
+    QByteArray m_text;
+    std::vector<qsizetype> m_cameras;
+};
+
+struct ReadError {
+    QString what;
+    const char* key = nullptr;  // the camera's key it is about; null: the camera
+};
+
+bool readCamera(const QJsonObject& o, CameraReport* r, ReadError* error)
+{
+    const auto fail = [error](const QString& what, const char* key) {
+        *error = {what, key};
+        return false;
+    };
+    r->address = o.value(QStringLiteral("address")).toString();
+    if (r->address.isEmpty())
+        return fail(QStringLiteral("a camera without an address"), nullptr);
     const QString where = QStringLiteral("camera %1: ").arg(r->address);
     const QString model = o.value(QStringLiteral("model")).toString();
     r->model = modelOfName(model);
-    if (!model.isEmpty() && r->model == 0) {
-        *error = where + QStringLiteral("unknown model \"%1\"").arg(model);
-        return false;
-    }
-    if (!fleetEndFromName(o.value(QStringLiteral("end")).toString(), &r->end)) {
-        *error = where + QStringLiteral("unknown end \"%1\"").arg(o.value(QStringLiteral("end")).toString());
-        return false;
+    if (!model.isEmpty() && r->model == 0)
+        return fail(where + QStringLiteral("unknown model \"%1\"").arg(model), "model");
+    const QJsonValue end = o.value(QStringLiteral("end"));
+    if (!end.isString())
+        return fail(where + QStringLiteral("no end"), nullptr);
+    if (!fleetEndFromName(end.toString(), &r->end))
+        return fail(where + QStringLiteral("unknown end \"%1\"").arg(end.toString()), "end");
+    for (const char* flag : {"verified", "canary", "carried_over"}) {
+        const QJsonValue value = o.value(QLatin1String(flag));
+        if (!value.isUndefined() && !value.isBool())
+            return fail(where + QStringLiteral("\"%1\" is neither true nor false").arg(QLatin1String(flag)), flag);
     }
     r->message = o.value(QStringLiteral("message")).toString();
     r->reason = o.value(QStringLiteral("reason")).toString();
     r->verified = o.value(QStringLiteral("verified")).toBool();
+    r->canary = o.value(QStringLiteral("canary")).toBool();
+    r->carriedOver = o.value(QStringLiteral("carried_over")).toBool();
     r->credentialSource = o.value(QStringLiteral("credentials")).toString();
-    if (!readTime(o.value(QStringLiteral("started")), &r->started) || !readTime(o.value(QStringLiteral("ended")), &r->ended)) {
-        *error = where + QStringLiteral("a time that is not ISO 8601");
-        return false;
-    }
+    if (!readTime(o.value(QStringLiteral("started")), &r->started))
+        return fail(where + QStringLiteral("a time that is not ISO 8601"), "started");
+    if (!readTime(o.value(QStringLiteral("ended")), &r->ended))
+        return fail(where + QStringLiteral("a time that is not ISO 8601"), "ended");
     QString why;
-    if (!readVersions(o.value(QStringLiteral("versions_before")), &r->before, &why)
-        || !readVersions(o.value(QStringLiteral("versions_after")), &r->after, &why)) {
-        *error = where + why;
-        return false;
-    }
-    const QJsonArray files = o.value(QStringLiteral("files")).toArray();
-    for (const QJsonValue& v : files) {
+    if (!readVersions(o.value(QStringLiteral("versions_before")), &r->before, &why))
+        return fail(where + why, "versions_before");
+    if (!readVersions(o.value(QStringLiteral("versions_after")), &r->after, &why))
+        return fail(where + why, "versions_after");
+    const QJsonValue files = o.value(QStringLiteral("files"));
+    if (!files.isUndefined() && !files.isArray())
+        return fail(where + QStringLiteral("files that are not a list"), "files");
+    for (const QJsonValue& v : files.toArray()) {
         const QJsonObject fo = v.toObject();
         ReportedFile f;
         f.component = componentIndexOfKey(fo.value(QStringLiteral("component")).toString());
-        if (f.component < 0 || !fileResultFromName(fo.value(QStringLiteral("result")).toString(), &f.result)) {
-            *error = where + QStringLiteral("a file with an unknown component or result");
-            return false;
-        }
+        if (!v.isObject() || f.component < 0 || !fileResultFromName(fo.value(QStringLiteral("result")).toString(), &f.result))
+            return fail(where + QStringLiteral("a file with an unknown component or result"), "files");
         f.fileName = fo.value(QStringLiteral("file")).toString();
         f.version = fo.value(QStringLiteral("version")).toString();
         f.before = fo.value(QStringLiteral("version_before")).toString();
         f.size = fo.value(QStringLiteral("size")).isDouble() ? qint64(fo.value(QStringLiteral("size")).toDouble()) : -1;
         f.sha256 = fo.value(QStringLiteral("sha256")).toString();
         f.uploadSeconds = fo.value(QStringLiteral("upload_seconds")).isDouble() ? fo.value(QStringLiteral("upload_seconds")).toDouble() : -1;
+        // A report of an older version names no acceptance: a file it counts as sent was
+        // answered, or at least posted, and is never to be sent again.
+        const QJsonValue accepted = fo.value(QStringLiteral("accepted"));
+        f.accepted = accepted.isBool() ? accepted.toBool() : f.result != FileResult::NotSent && f.result != FileResult::Failed;
+        f.earlier = fo.value(QStringLiteral("earlier_run")).toBool();
         r->files.push_back(f);
     }
     return true;
@@ -263,8 +322,20 @@ QString utcText(const QDateTime& time)
 
 CameraReport reportFromPlan(const PlanEntry& entry)
 {
+    if (entry.carriedOver) {
+        CameraReport report = entry.earlier;
+        report.carriedOver = true;
+        report.canary = false;
+        return report;
+    }
     CameraReport report;
     report.address = entry.scan.address;
+    for (ReportedFile f : entry.takenBefore) {
+        f.earlier = true;
+        f.accepted = true;
+        f.result = FileResult::Sent;
+        report.files.push_back(f);
+    }
     if (!entry.scan.ok) {
         report.end = FleetEnd::Unreachable;
         report.message = fleetEndMessage(FleetEnd::Unreachable);
@@ -277,6 +348,8 @@ CameraReport reportFromPlan(const PlanEntry& entry)
         report.end = entry.plan.end;
         report.message = entry.plan.message;
         report.reason = entry.plan.reason;
+        if (entry.plan.end == FleetEnd::Completed)
+            noteVerification(report, true, entry.scan.camera);
         return report;
     }
     report.end = FleetEnd::Pending;
@@ -287,6 +360,8 @@ CameraReport reportFromPlan(const PlanEntry& entry)
         file.fileName = f.fileName;
         file.version = f.version;
         file.before = f.cameraVersion;
+        file.size = f.size;
+        file.sha256 = f.sha256;
         report.files.push_back(file);
     }
     return report;
@@ -400,44 +475,62 @@ QByteArray reportJsonLine(const FleetReport& report)
     return QJsonDocument(reportObject(report)).toJson(QJsonDocument::Compact);
 }
 
-bool parseReport(const QByteArray& json, FleetReport* report, QString* error)
+bool parseReport(const QByteArray& json, FleetReport* report, QString* error, int* errorLine)
 {
+    const ReportText text(json);
+    const auto fail = [&](const QString& what, int line) {
+        *error = what;
+        if (errorLine)
+            *errorLine = line;
+        return false;
+    };
     QJsonParseError parsed;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parsed);
     if (parsed.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("not JSON (%1 at byte %2)").arg(parsed.errorString()).arg(parsed.offset);
-        return false;
+        // A report cut short (a full disk, a copy that stopped) fails at its very end: said
+        // so, rather than as a puzzle about the last byte.
+        qsizetype last = json.size();
+        while (last > 0 && QChar::isSpace(uchar(json.at(last - 1))))
+            --last;
+        const bool cut = parsed.offset >= last - 1;
+        return fail(cut ? QStringLiteral("cut short: the report ends before its last camera is whole")
+                        : QStringLiteral("not JSON (%1 at byte %2)").arg(parsed.errorString()).arg(parsed.offset),
+                    text.lineAt(parsed.offset));
     }
     const QJsonObject o = doc.object();
-    if (!doc.isObject() || !o.value(QStringLiteral("cameras")).isArray()) {
-        *error = QStringLiteral("not a report of kelvora-fleet update (no \"cameras\" list)");
-        return false;
-    }
+    if (!doc.isObject() || !o.value(QStringLiteral("cameras")).isArray())
+        return fail(QStringLiteral("not a report of kelvora-fleet update (no \"cameras\" list)"), 0);
     FleetReport r;
     r.run.tool = o.value(QStringLiteral("tool")).toString();
     r.run.version = o.value(QStringLiteral("version")).toString();
     r.run.folder = o.value(QStringLiteral("folder")).toString();
+    r.run.listSha256 = o.value(QStringLiteral("list_sha256")).toString();
     r.run.choice.all = o.value(QStringLiteral("all")).toBool();
     for (const QJsonValue& key : o.value(QStringLiteral("only")).toArray()) {
         const int c = componentIndexOfKey(key.toString());
-        if (c < 0) {
-            *error = QStringLiteral("an unknown component \"%1\" in \"only\"").arg(key.toString());
-            return false;
-        }
+        if (c < 0)
+            return fail(QStringLiteral("an unknown component \"%1\" in \"only\"").arg(key.toString()), 0);
         r.run.choice.only.insert(c);
     }
-    if (!readTime(o.value(QStringLiteral("started")), &r.run.started) || !readTime(o.value(QStringLiteral("ended")), &r.run.ended)) {
-        *error = QStringLiteral("a run time that is not ISO 8601");
-        return false;
+    for (auto [key, value] : {std::pair<const char*, int*>{"parallel", &r.run.parallel}, {"canary", &r.run.canary},
+                              {"max_failures", &r.run.maxFailures}}) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (!v.isUndefined() && (!v.isDouble() || v.toDouble() < 0 || v.toDouble() != std::floor(v.toDouble())))
+            return fail(QStringLiteral("\"%1\" is not a count").arg(QLatin1String(key)), 0);
+        *value = v.toInt();
     }
+    if (!readTime(o.value(QStringLiteral("started")), &r.run.started) || !readTime(o.value(QStringLiteral("ended")), &r.run.ended))
+        return fail(QStringLiteral("a run time that is not ISO 8601"), 0);
+    int index = 0;
     for (const QJsonValue& v : o.value(QStringLiteral("cameras")).toArray()) {
         CameraReport camera;
-        if (!v.isObject() || !readCamera(v.toObject(), &camera, error)) {
-            if (!v.isObject())
-                *error = QStringLiteral("a camera that is not an object");
-            return false;
-        }
+        ReadError why;
+        if (!v.isObject())
+            return fail(QStringLiteral("a camera that is not an object"), text.lineOf(index, nullptr));
+        if (!readCamera(v.toObject(), &camera, &why))
+            return fail(why.what, text.lineOf(index, why.key));
         r.cameras.push_back(camera);
+        ++index;
     }
     *report = r;
     return true;
@@ -464,7 +557,12 @@ bool readReport(const QString& path, FleetReport* report, QString* error)
         *error = file.errorString();
         return false;
     }
-    return parseReport(file.read(kMaxReportBytes + 1), report, error);
+    int line = 0;
+    if (parseReport(file.read(kMaxReportBytes + 1), report, error, &line))
+        return true;
+    if (line > 0)
+        *error = QStringLiteral("line %1: %2").arg(line).arg(*error);
+    return false;
 }
 
 QByteArray scanCsv(const std::vector<ScanResult>& results)

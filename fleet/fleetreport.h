@@ -28,13 +28,6 @@ struct ScanResult {
     QString error;    // why not: "connection refused", "no answer", "unknown model", ...
 };
 
-// A camera and its plan; the plan means nothing when the scan failed.
-struct PlanEntry {
-    ScanResult scan;
-    CameraPlan plan;
-    QString credentialSource;  // "file line 7", "environment", "prompt"; empty without a run
-};
-
 enum class FileResult {
     NotSent,   // never posted
     Sent,      // the run got past it
@@ -52,9 +45,15 @@ struct ReportedFile {
     QString version;  // the folder's
     FileResult result = FileResult::NotSent;
     QString before;   // the camera's before the run; empty when it reported none
-    qint64 size = -1;           // bytes of the file as sent; -1 when it was not read
+    qint64 size = -1;           // bytes of the copy the plan judged, which is the copy sent; -1 when not read
     QString sha256;             // of those bytes, lower-case hex; empty when not read
     double uploadSeconds = -1;  // from the post to the camera's acceptance; -1 when not accepted
+    // The camera's answer to the upload took the file. Written to the report the moment it
+    // is answered, so that an update killed while the camera writes it still knows.
+    bool accepted = false;
+    // Taken by the camera in the run a resumed update carries on from; this run did not
+    // send it again and never will.
+    bool earlier = false;
 };
 
 struct CameraReport {
@@ -62,14 +61,29 @@ struct CameraReport {
     int model = 0;        // CAM_MODELID_NONE when unknown
     FleetEnd end = FleetEnd::Pending;
     QString message;      // the window's text for the end
-    QString reason;       // why a camera had no run, for the operator
+    QString reason;       // for the operator: why a camera had no run, or what the camera did
+                          // when its run failed ("the camera refused the credentials (HTTP 401)")
     bool verified = false;
     QString credentialSource;  // where the camera's credentials came from; empty without a run
     QDateTime started;    // UTC; invalid when no run started
     QDateTime ended;      // UTC; invalid while pending
     QStringList before;   // the nine versions from the plan's inquiry ("" not reported); empty when unreachable
     QStringList after;    // the nine from the verification; empty when not asked again or no answer
-    std::vector<ReportedFile> files;  // upload order
+    std::vector<ReportedFile> files;  // upload order; files taken in an earlier run first
+    bool canary = false;       // one of the canary cameras that went first, alone
+    bool carriedOver = false;  // a resumed update left the camera as the earlier report had it
+};
+
+// A camera and its plan; the plan means nothing when the scan failed. In a resumed update
+// a camera is either carried over as the earlier report had it (nothing asked, nothing
+// planned), or handled anew with the files it took before carried into its new report.
+struct PlanEntry {
+    ScanResult scan;
+    CameraPlan plan;
+    QString credentialSource;  // "file line 7", "environment", "prompt"; empty without a run
+    bool carriedOver = false;
+    CameraReport earlier;                   // when carried over: its report, unchanged
+    std::vector<ReportedFile> takenBefore;  // when handled anew: the files it took before
 };
 
 // The run around the cameras: what the report's reader needs to know where it came from,
@@ -78,7 +92,11 @@ struct RunInfo {
     QString tool;         // "kelvora-fleet"
     QString version;      // the tool's
     QString folder;       // the firmware folder, absolute
-    PlanChoice choice;    // all, only (skipCurrent is the resumed run's own)
+    QString listSha256;   // of the folder's list file as the plan read it, lower-case hex
+    PlanChoice choice;    // all, only (skipCurrent and the earlier files are the resumed run's own)
+    int parallel = 0;     // runs at once; 0: not recorded (a report of an older version)
+    int canary = 0;       // canary cameras asked for; 0: none
+    int maxFailures = 0;  // failure budget; 0: none
     QDateTime started;    // UTC
     QDateTime ended;      // UTC; invalid while the update goes on
 };
@@ -90,6 +108,10 @@ struct FleetReport {
 
 // The report of a camera before its run: an unreachable camera or a refused plan has its
 // end already; a valid plan lists its files, none sent, pending until the run says otherwise.
+// A camera carried over is its earlier report, marked so. Files a resumed camera took before
+// come first, marked as the earlier run's and as sent, so that the check after this run
+// judges them again; a camera with nothing left to send is judged at once by the answer
+// its plan was made from.
 CameraReport reportFromPlan(const PlanEntry& entry);
 
 // The run has posted file `index` (0-based in upload order): every earlier file is done.
@@ -119,10 +141,13 @@ QByteArray reportJson(const FleetReport& report);
 QByteArray reportJsonLine(const FleetReport& report);
 
 // Reads a report written by reportJson (or a history line). False with *error naming what
-// is wrong (not JSON, a camera without an address, an unknown end, ...): a report that is
-// read back decides which cameras a resumed update leaves alone, so nothing is guessed.
-bool parseReport(const QByteArray& json, FleetReport* report, QString* error);
-// Reads the report file at `path` (a regular file of at most 64 MB).
+// is wrong (not JSON, cut short, a camera without an address, a missing or unknown end,
+// ...) and *errorLine, when given, the line of the text it is on (0 when not known): a
+// report that is read back decides which cameras a resumed update leaves alone and which
+// files it never sends again, so nothing is guessed.
+bool parseReport(const QByteArray& json, FleetReport* report, QString* error, int* errorLine = nullptr);
+// Reads the report file at `path` (a regular file of at most 64 MB); an error names the
+// line ("line 57: camera 192.0.2.5: unknown end \"compleeted\"").
 bool readReport(const QString& path, FleetReport* report, QString* error);
 
 // CSV for a spreadsheet (RFC 4180, CRLF): scan, one row a camera; report, one row a file

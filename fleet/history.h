@@ -5,8 +5,10 @@
 // file of the user's ($XDG_STATE_HOME/kelvora/history.jsonl, by default
 // ~/.local/state/kelvora/history.jsonl), and `kelvora-fleet history` reads it back: per
 // camera what was sent, when, and how it ended. Appends from updates running side by side
-// are kept whole (one write under an exclusive lock). A line that cannot be read is
-// reported and skipped, never the reason to lose the others. Widget-free.
+// are kept whole (one write under an exclusive lock), and an append that fails (a full file
+// system) is taken back, so every record is one whole line. A line that cannot be read, or
+// a last line cut short, is named and skipped, never the reason to lose the others.
+// Widget-free.
 
 #include "fleet/fleetreport.h"
 
@@ -20,8 +22,9 @@
 // HOME says where.
 QString historyPath(const QProcessEnvironment& environment);
 
-// Appends the report as one line, making the folder (private to the user) and the file
-// (0600) as needed. False with *error otherwise.
+// Appends the report as one line and flushes it to the disk, making the folder (private to
+// the user) and the file (0600) as needed. False with *error otherwise; the file is then as
+// it was before.
 bool appendHistory(const QString& path, const FleetReport& report, QString* error);
 
 struct History {

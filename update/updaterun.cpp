@@ -8,6 +8,7 @@
 #include "update/uploadtransfer.h"
 
 #include <QNetworkAccessManager>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QTimer>
 
@@ -19,6 +20,13 @@ namespace {
 // and the reason as the two value lines that follow.
 constexpr char kSumsPassedLine[] = "■DEBUG■SHA256SUMS OK";
 constexpr char kSumsRefusedLine[] = "■DEBUG■SHA256SUMS NG";
+// An empty firmware file, refused before anything of it is posted; its name follows.
+constexpr char kEmptyFileLine[] = "■DEBUG■EmptyFile NG";
+
+QString megabytes(qint64 bytes)
+{
+    return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
 
 } // namespace
 
@@ -71,6 +79,11 @@ void UpdateRun::setFirmwareFiles(std::shared_ptr<FirmwareFiles> files)
     m_files = files ? std::move(files) : std::make_shared<FirmwareFiles>();
 }
 
+void UpdateRun::setJudgedFiles(JudgedFiles files)
+{
+    m_judged = std::make_unique<JudgedFiles>(std::move(files));
+}
+
 void UpdateRun::setTickIntervals(int watchdogMs, int resetWaitMs)
 {
     m_watchdogTickMs = watchdogMs;
@@ -117,8 +130,10 @@ int UpdateRun::start(const vup_file_info& set)
     m_stopPosting = false;
     m_sums = {};
     m_sumsRefusal = {};
+    m_failureDetail.clear();
     emit progressChanged(0);
     if (searchPlan() != 0) {
+        m_failureDetail = QStringLiteral("no file to send has an upload order number");
         endRun(RunEnd::NotStarted);
         return 1;
     }
@@ -136,28 +151,61 @@ void UpdateRun::claimPlan()
 {
     const sort_fileinfo& plan = *m_records.plan;
     m_claims.clear();
+    m_judgedByPosition.clear();
     for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
         const QString& name = plan.files[std::size_t(k)].FileName;
-        m_claims.push_back(isFolderFileName(name) ? m_files->claim(planFilePath(m_records.set->DirPath, name)) : nullptr);
+        if (m_judged)
+            m_judgedByPosition.push_back(m_judged->copies.value(name));
+        else
+            m_claims.push_back(isFolderFileName(name) ? m_files->claim(planFilePath(m_records.set->DirPath, name)) : nullptr);
     }
+    // Each copy is held by its position from here on, and let go as it is posted.
+    if (m_judged)
+        m_judged->copies.clear();
+}
+
+std::shared_ptr<const FirmwareCopy> UpdateRun::judgedCopy(int position) const
+{
+    return position >= 0 && std::size_t(position) < m_judgedByPosition.size() ? m_judgedByPosition[std::size_t(position)]
+                                                                              : nullptr;
 }
 
 bool UpdateRun::planPassesSums()
 {
     const vup_file_info& set = *m_records.set;
     const sort_fileinfo& plan = *m_records.plan;
-    m_sums = readFolderSums(set.DirPath);
+    m_sums = m_judged ? m_judged->sums : readFolderSums(set.DirPath);
+    const auto openFailLine = [&set](const QString& name) {
+        const UploadFormSpec* form = uploadFormSpec(chooseUploadForm(set.Model, fileExtension(name)));
+        return form ? form->openFailLine : nullptr;
+    };
+    // Nothing of a run goes out when one of its files is empty: an image cut to nothing
+    // would otherwise reach the camera after the files before it.
+    for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
+        const QString& name = plan.files[std::size_t(k)].FileName;
+        const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
+        const QFileInfo onDisk(planFilePath(set.DirPath, name));
+        const bool empty = m_judged ? judged && judged->size() == 0 : isFolderFileName(name) && onDisk.isFile() && onDisk.size() == 0;
+        if (empty) {
+            refuseEmpty(name, openFailLine(name));
+            return false;
+        }
+    }
     if (m_sums.state == FolderSums::Absent)
         return true;
     for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
         const QString& name = plan.files[std::size_t(k)].FileName;
-        // A copy already held (by an earlier run of a fleet) is what would be sent; any other
-        // file is streamed from disk, so a refused run holds nothing.
-        const QByteArray held = isFolderFileName(name) ? m_files->heldSha256(planFilePath(set.DirPath, name)) : QByteArray();
-        const SumCheck check = held.isEmpty() ? checkFolderFile(m_sums, set.DirPath, name) : judgeDigest(m_sums, name, held);
+        // A copy already held (the plan's, or an earlier run's of a fleet) is what would be
+        // sent; any other file is streamed from disk, so a refused run holds nothing.
+        const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
+        const QByteArray held = judged ? judged->sha256()
+            : m_judged || !isFolderFileName(name) ? QByteArray()
+                                                  : m_files->heldSha256(planFilePath(set.DirPath, name));
+        const SumCheck check = !held.isEmpty() ? judgeDigest(m_sums, name, held)
+            : m_judged                          ? judgeDigest(m_sums, name, QByteArray())
+                                                : checkFolderFile(m_sums, set.DirPath, name);
         if (!sumsAllowSending(check.verdict)) {
-            const UploadFormSpec* form = uploadFormSpec(chooseUploadForm(set.Model, fileExtension(name)));
-            refuseBySums(name, check, form ? form->openFailLine : nullptr);
+            refuseBySums(name, check, openFailLine(name));
             return false;
         }
     }
@@ -168,9 +216,18 @@ bool UpdateRun::planPassesSums()
 void UpdateRun::refuseBySums(const QString& fileName, const SumCheck& check, const char* detail)
 {
     m_sumsRefusal = {fileName, check};
+    m_failureDetail = QStringLiteral("SHA256SUMS refuses %1: %2").arg(fileName, check.reason);
     m_log.line(kSumsRefusedLine);
     m_log.value(fileName);
     m_log.value(check.reason);
+    endRun(RunEnd::FileUnreadable, detail);
+}
+
+void UpdateRun::refuseEmpty(const QString& fileName, const char* detail)
+{
+    m_failureDetail = QStringLiteral("%1 is empty").arg(fileName);
+    m_log.line(kEmptyFileLine);
+    m_log.value(fileName);
     endRun(RunEnd::FileUnreadable, detail);
 }
 
@@ -250,8 +307,10 @@ void UpdateRun::postFile(const QString& credential, const QString& filePath, con
         return;
     }
     // Nothing was sent, so no reply and no tick would ever move the run on.
-    if (m_running)
+    if (m_running) {
+        m_failureDetail = QStringLiteral("the model has no upload form for %1").arg(uploadFileName(filePath));
         endRun(RunEnd::NoUploadForm);
+    }
 }
 
 void UpdateRun::post(UploadForm form, const QString& credential, const QString& filePath, const QString& fileType)
@@ -270,15 +329,29 @@ void UpdateRun::post(UploadForm form, const QString& credential, const QString& 
     // empty or cut firmware file must never reach the camera.
     const file_info* planned = currentPlanFile(*m_records.plan);
     const bool sealed = m_sums.state != FolderSums::Absent;
+    const int position = m_records.plan->FileNum;
     QByteArray sha256;
-    const FirmwareFiles::Copy content =
-        planned && isFolderFileName(planned->FileName) ? m_files->file(filePath, nullptr, sealed ? &sha256 : nullptr)
-                                                       : nullptr;
+    QString unreadable;
+    FirmwareFiles::Copy content;
+    if (m_judged)
+        content = judgedCopy(position);
+    else if (planned && isFolderFileName(planned->FileName))
+        content = m_files->file(filePath, &unreadable, sealed ? &sha256 : nullptr);
+    if (m_judged && content && sealed)
+        sha256 = content->sha256();
     // The upload holds the copy from here on; nothing else keeps it for this run.
-    if (std::size_t(m_records.plan->FileNum) < m_claims.size())
-        m_claims[std::size_t(m_records.plan->FileNum)].reset();
+    if (std::size_t(position) < m_claims.size())
+        m_claims[std::size_t(position)].reset();
+    if (std::size_t(position) < m_judgedByPosition.size())
+        m_judgedByPosition[std::size_t(position)].reset();
     if (!content) {
+        m_failureDetail = QStringLiteral("%1 cannot be read%2")
+                              .arg(uploadFileName(filePath), unreadable.isEmpty() ? QString() : QStringLiteral(": ") + unreadable);
         endRun(RunEnd::FileUnreadable, constants.openFailLine);
+        return;
+    }
+    if (content->size() == 0) {
+        refuseEmpty(planned->FileName, constants.openFailLine);
         return;
     }
     // The file may have changed on disk since the start judged it: what is judged now is
@@ -316,8 +389,10 @@ void UpdateRun::watchdogTick()
     if (!m_running)
         return;
     *m_records.uploadWait += 1.0;
-    if (*m_records.uploadWait >= kUploadWaitLimit)
+    if (*m_records.uploadWait >= kUploadWaitLimit) {
+        m_failureDetail = QStringLiteral("no answer to the uploads within %1 s").arg(kUploadWaitLimit);
         endRun(RunEnd::NoUploadReply);
+    }
 }
 
 void UpdateRun::resetWaitTick()
@@ -354,6 +429,9 @@ void UpdateRun::resetWaitTick()
         askNetworkVersion();
         return;
     }
+    m_failureDetail = QStringLiteral("the camera did not answer again within %1 s of taking %2")
+                          .arg(*m_records.resetTimeout)
+                          .arg(currentPlanFile(*m_records.plan) ? currentPlanFile(*m_records.plan)->FileName : QString());
     endRun(RunEnd::CameraNotBack);
 }
 
@@ -378,9 +456,12 @@ void UpdateRun::handleReply(QNetworkReply* reply)
     if (*m_records.mode != 2) {
         switch (judgeUploadReply(model, failed, body)) {
         case UploadVerdict::Failed:
+            m_failureDetail = uploadFailure(reply);
             endRun(RunEnd::UploadFailed);
             return;
         case UploadVerdict::Refused:
+            m_failureDetail = QStringLiteral("the camera answered HTTP %1 without taking the file")
+                                  .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
             endRun(RunEnd::UploadRefused);
             return;
         case UploadVerdict::Accepted:
@@ -430,7 +511,11 @@ void UpdateRun::handleVersionReply(QNetworkReply* reply)
     m_versionReplies.clear();
     m_versionCheckDue = false;
     const bool failed = reply->error() != QNetworkReply::NoError;
-    if (!networkVersionMatches(failed, failed ? QByteArray() : reply->readAll(), m_records.set->network_cpu.Version)) {
+    const QByteArray answer = failed ? QByteArray() : reply->readAll();
+    if (!networkVersionMatches(failed, answer, m_records.set->network_cpu.Version)) {
+        m_failureDetail = failed ? QStringLiteral("the network version inquiry failed: %1").arg(reply->errorString())
+                                 : QStringLiteral("the network version answer \"%1\" is not %2")
+                                       .arg(QString::fromLatin1(answer.left(64).trimmed()), m_records.set->network_cpu.Version);
         endRun(RunEnd::VersionCheckFailed);
         return;
     }
@@ -472,6 +557,27 @@ void UpdateRun::stop()
 {
     if (m_running)
         endRun(cameraHoldsFile() ? RunEnd::Stopped : RunEnd::StoppedSending);
+}
+
+QString UpdateRun::uploadFailure(QNetworkReply* reply) const
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 401)
+        return QStringLiteral("the camera refused the credentials (HTTP 401)");
+    if (status > 0)
+        return QStringLiteral("HTTP %1").arg(status);
+    const auto* upload = dynamic_cast<UploadReply*>(reply);
+    const QString sent = upload ? QStringLiteral(" after %1 of %2").arg(megabytes(upload->bodyBytesSent()), megabytes(upload->bodySize()))
+                                : QString();
+    switch (reply->error()) {
+    case QNetworkReply::ConnectionRefusedError: return QStringLiteral("connection refused");
+    case QNetworkReply::RemoteHostClosedError: return QStringLiteral("connection closed or reset") + sent;
+    case QNetworkReply::HostNotFoundError: return QStringLiteral("host not found");
+    case QNetworkReply::TimeoutError: return QStringLiteral("no answer in time") + sent;
+    case QNetworkReply::OperationCanceledError: return QStringLiteral("cancelled") + sent;
+    default: break;
+    }
+    return reply->errorString() + sent;
 }
 
 // ---- Ends ----

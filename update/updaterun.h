@@ -9,9 +9,11 @@
 // format in update/uploadrequest.h, the upload's exchange in update/uploadtransfer.h;
 // this object carries them out. A folder sealed by a SHA256SUMS (firmware/sha256sums.h)
 // is held to it twice: every planned file at the start, before anything is posted, and
-// each file's shared copy again as it is posted. Widget-free: it reports by signals and
-// never shows anything. The progress dialog runs the window's run on the process-wide
-// records; the fleet runs one per camera on records of their own.
+// each file's shared copy again as it is posted. An empty file is never posted: an empty
+// image is no firmware. Widget-free: it reports by signals and never shows anything. The
+// progress dialog runs the window's run on the process-wide records, reading the folder
+// as it goes; the fleet runs one per camera on records of their own, each sending the
+// copies the fleet's plan judged (setJudgedFiles) and reading nothing from the folder.
 
 #include "common/debuglog.h"
 #include "firmware/records.h"
@@ -21,6 +23,7 @@
 #include "update/uploadrequest.h"
 
 #include <QObject>
+#include <QHash>
 #include <QPointer>
 #include <QSet>
 
@@ -51,6 +54,15 @@ public:
     void setLog(const kelvora::DebugLog& log) { m_log = log; }
     // Where firmware files are read; a cache of the run's own unless shared with others.
     void setFirmwareFiles(std::shared_ptr<FirmwareFiles> files);
+    // What a plan judged before the run: the folder's SHA256SUMS as the plan read it, and the
+    // copy of each file it would send, by its name in the list file. Once set, the run sends
+    // only these copies, judged against these sums; nothing is read from the folder, so a
+    // SHA256SUMS deleted or a link retargeted since changes nothing that is sent.
+    struct JudgedFiles {
+        FolderSums sums;
+        QHash<QString, std::shared_ptr<const FirmwareCopy>> copies;
+    };
+    void setJudgedFiles(JudgedFiles files);
     // Interval of the ticks: one second unless a test or tool plays them itself.
     void setTickIntervals(int watchdogMs, int resetWaitMs);
 
@@ -86,6 +98,12 @@ public:
         SumCheck check;
     };
     const SumsRefusal& sumsRefusal() const { return m_sumsRefusal; }
+
+    // What the camera did, in a line for the operator, when the last run ended on a failure:
+    // "the camera refused the credentials (HTTP 401)", "HTTP 503", "connection reset after
+    // 1.2 MB of 3.0 MB", "no answer within 300 s", ...; empty otherwise. Kept until the next
+    // start. Never shown by the window, which keeps its own texts; never holds a credential.
+    QString failureDetail() const { return m_failureDetail; }
 
     bool isRunning() const { return m_running; }
     // The camera has taken the current file: it is writing it, restarting or being checked.
@@ -125,7 +143,12 @@ private:
     QNetworkReply* inquire(const QByteArray& url, void (UpdateRun::*handler)(QNetworkReply*));
     void claimPlan();
     bool planPassesSums();
+    // The copy the plan judged for the file at plan position `position`; null when none.
+    std::shared_ptr<const FirmwareCopy> judgedCopy(int position) const;
     void refuseBySums(const QString& fileName, const SumCheck& check, const char* detail);
+    void refuseEmpty(const QString& fileName, const char* detail);
+    // Why an upload's reply failed, as failureDetail() tells it.
+    QString uploadFailure(QNetworkReply* reply) const;
     void endRun(RunEnd end, const char* detail = nullptr);
     void abortAll();
     void forgetAwaitedReplies();
@@ -158,6 +181,10 @@ private:
     bool m_versionCheckDue = false;
     // Every request still out, for the end to abort.
     QList<QPointer<QNetworkReply>> m_out;
+    // The fleet's judged files (setJudgedFiles), and by plan position those not posted yet.
+    std::unique_ptr<JudgedFiles> m_judged;
+    std::vector<std::shared_ptr<const FirmwareCopy>> m_judgedByPosition;
+    QString m_failureDetail;
 };
 
 #endif

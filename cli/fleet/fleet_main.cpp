@@ -2,9 +2,12 @@
 
 #include "cli/fleet/fleetcommand.h"
 #include "cli/fleet/interruptwatcher.h"
+#include "cli/fleet/standardoutput.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/history.h"
 #include "fleet/targets.h"
+#include "update/firmwarefiles.h"
+#include "update/updatelock.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -64,40 +67,58 @@ const char kPlanHelp[] =
 const char kUpdateHelp[] =
     "\nCredentials: --credentials FILE gives cameras their own: one entry a line, TARGET USER PASSWORD\n"
     "separated by single spaces (the password is the rest of the line), \"#\" lines skipped; the most\n"
-    "specific entry wins (HOST:PORT, then HOST, then the narrowest range). The file must be private\n"
-    "(chmod 600). Cameras without an entry use KELVORA_USER and KELVORA_PASSWORD, or are asked on the\n"
-    "terminal (the password without echo). Never on the command line.\n"
+    "specific entry wins (HOST:PORT, then HOST, then the narrowest range; a range may carry :PORT).\n"
+    "The file must be private (chmod 600). Cameras without an entry use KELVORA_USER and\n"
+    "KELVORA_PASSWORD, or are asked on the terminal (the password without echo). Never on the\n"
+    "command line.\n"
     "\n"
-    "Report and resume: --report FILE is rewritten whole each time a camera ends, so after a crash it\n"
-    "holds every camera that had ended. --resume FILE carries on from such a report: cameras that\n"
-    "completed and verified, or were up to date, are left alone; every other one is asked afresh and\n"
-    "planned from its versions now, so no file goes again to a camera that already runs it. The folder\n"
-    "and components default to the report's, and the report is written to FILE again.\n"
+    "One update per camera: an update holds a lock on each of its cameras and on its report until it\n"
+    "ends (in $XDG_RUNTIME_DIR/kelvora/locks/, else ~/.local/state/kelvora/locks/). Another update,\n"
+    "or the window, that names a camera or report already held refuses to start (exit 2), naming\n"
+    "the cameras and the process that holds them. A killed process holds nothing. scan and plan\n"
+    "take no lock.\n"
     "\n"
-    "Canary and failure budget: --canary N updates the first N cameras (in target order) first, alone;\n"
-    "the others start only when each of them completed and verified or was up to date. --max-failures N\n"
-    "starts no further camera once N have failed (cameras at work finish). Cameras held back end as\n"
-    "not-started.\n"
+    "Report and resume: --report FILE is rewritten whole each time a camera's file is answered and\n"
+    "each time a camera ends, so after a crash it holds what every camera had taken. --resume FILE\n"
+    "carries on from such a report: cameras that completed and verified, or were up to date, are\n"
+    "carried over unchanged (the report marks them); every other one is asked afresh (one left\n"
+    "writing its firmware is waited for as a run waits) and planned from its versions now, and is\n"
+    "never sent a file the report says it took. The folder, components, --parallel, --canary and\n"
+    "--max-failures are the report's unless given anew, and the report is written to FILE again. A\n"
+    "resume is refused (exit 2) when the folder, the components asked for, the folder's list file\n"
+    "or any file the report recorded has changed since: it would judge old cameras by a new folder.\n"
+    "\n"
+    "Canary and failure budget: --canary N updates the first N cameras (in target order) that have\n"
+    "files to send first, alone; cameras up to date, unreachable or refused are neither canaries nor\n"
+    "held back by them. The others start only when each canary camera completed and verified; the\n"
+    "summary names the canary. --max-failures N starts no further camera once N have failed (cameras\n"
+    "at work finish). Cameras held back end as not-started.\n"
     "\n"
     "History: each update adds its report to $XDG_STATE_HOME/kelvora/history.jsonl (by default\n"
     "~/.local/state/kelvora/); --no-history leaves it out. kelvora-fleet history reads it.\n"
     "\n"
     "Ctrl-C: no new camera starts and no further file is sent; cameras that hold a file are\n"
-    "followed to their end and the report is still written. A second Ctrl-C stops at once.\n";
+    "followed to their end and the report is still written; the summary names the command that\n"
+    "carries on. A second Ctrl-C stops at once.\n";
 
-const char kExitScan[] = "\nExit status: 0 every camera answered, 1 some did not, 2 bad usage.\n";
+const char kExitScan[] = "\nExit status: 0 every camera answered, 1 some did not or the output was lost, 2 bad usage.\n";
 const char kExitPlan[] =
-    "\nExit status: 0 every camera has a plan or is up to date, 1 some have not, 2 bad usage or an\n"
-    "unreadable folder.\n";
+    "\nExit status: 0 every camera has a plan or is up to date, 1 some have not or the output was lost,\n"
+    "2 bad usage or an unreadable folder.\n";
 const char kExitUpdate[] =
     "\nExit status: 0 every camera completed and shows the folder's versions, or was up to date, or had\n"
-    "nothing to send; 1 some did not; 2 bad usage, an unreadable folder, a file SHA256SUMS refuses,\n"
-    "a credentials file others can read, missing credentials or a report that cannot be written.\n";
-const char kExitRead[] = "\nExit status: 0 printed, 2 bad usage or a file that cannot be read.\n";
+    "nothing to send; 1 some did not, the report could not be written, or the output was lost; 2 bad\n"
+    "usage, an unreadable folder, a file to send that is unreadable, empty or refused by SHA256SUMS, a\n"
+    "credentials file others can read, missing credentials, a camera or report another process is\n"
+    "updating, a report that cannot be written, or a resume from a report the folder no longer matches.\n";
+const char kExitRead[] =
+    "\nExit status: 0 printed, 1 the output could not be written, 2 bad usage or a file that cannot be read.\n";
 
 const char kScanColumns[] =
     "\nTable columns: CAM cam_cpu, NET network_cpu, SERVO servo_cpu, IF-CPU interface_cpu,\n"
     "FRONT front_fpga, BACK backend_fpga, LENS lens_fpga, CAM-EEP eeprom_cam, IF-EEP interface_eeprom.\n";
+
+enum class FleetCommandKind { Scan, Plan, Update, Report, History };
 
 struct CommandInfo {
     FleetCommandKind kind;
@@ -144,6 +165,321 @@ bool countValue(const QCommandLineParser& parser, const QCommandLineOption& opti
     return true;
 }
 
+// What the program writes before any command runs, through the checked output.
+void print(const QString& text)
+{
+    fleetout::write(text);
+}
+
+int usageError(const QString& why)
+{
+    QTextStream(stderr) << "kelvora-fleet: " << why << "\nTry kelvora-fleet --help.\n";
+    return 2;
+}
+
+int failure(const QString& why)
+{
+    QTextStream(stderr) << "kelvora-fleet: " << why << '\n';
+    return 2;
+}
+
+// Every option a command may take; each command adds those it has.
+struct Options {
+    QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Write the result as JSON.")};
+    QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("Write the result as CSV, for a spreadsheet.")};
+    QCommandLineOption parallel;
+    QCommandLineOption exclude{QStringLiteral("exclude"),
+                               QStringLiteral("Leave out these cameras (a target or range; may be repeated)."),
+                               QStringLiteral("TARGET")};
+    QCommandLineOption folder;
+    QCommandLineOption all{QStringLiteral("all"), QStringLiteral("Send every component that has a file.")};
+    QCommandLineOption only{QStringLiteral("only"), QStringLiteral("Send only these components (list-file keys)."),
+                            QStringLiteral("KEY,...")};
+    QCommandLineOption report{QStringLiteral("report"),
+                              QStringLiteral("Keep the outcome per camera as JSON in FILE, rewritten whole as files are "
+                                             "answered and cameras end."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption logDir{QStringLiteral("log-dir"),
+                              QStringLiteral("Write each camera's debug log, with UTC times, to DIR/ADDRESS.log."),
+                              QStringLiteral("DIR")};
+    QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Do not ask before sending.")};
+    QCommandLineOption credentials{QStringLiteral("credentials"),
+                                   QStringLiteral("Cameras' own user IDs and passwords, from a private FILE (below)."),
+                                   QStringLiteral("FILE")};
+    QCommandLineOption resume{QStringLiteral("resume"),
+                              QStringLiteral("Carry on from the report FILE of an interrupted update (below)."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption canary{QStringLiteral("canary"),
+                              QStringLiteral("Update the first N cameras with files to send first, alone; the rest only "
+                                             "if they succeed."),
+                              QStringLiteral("N")};
+    QCommandLineOption maxFailures{QStringLiteral("max-failures"),
+                                   QStringLiteral("Start no further camera once N cameras have failed."), QStringLiteral("N")};
+    QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("Do not add this update to the history.")};
+
+    explicit Options(FleetCommandKind kind)
+        : parallel(QStringLiteral("parallel"),
+                   QStringLiteral("Cameras at work at once, 1 to %1 (default %2).")
+                       .arg(kMaxParallel)
+                       .arg(kind == FleetCommandKind::Scan ? kScanParallel : kUpdateParallel),
+                   QStringLiteral("N"))
+        , folder(QStringLiteral("folder"),
+                 kind == FleetCommandKind::Update ? QStringLiteral("The firmware folder (required, unless --resume gives it).")
+                                                  : QStringLiteral("The firmware folder (required)."),
+                 QStringLiteral("DIR"))
+    {
+    }
+
+    QList<QCommandLineOption> of(FleetCommandKind kind) const
+    {
+        switch (kind) {
+        case FleetCommandKind::Scan: return {json, csv, parallel, exclude};
+        case FleetCommandKind::Plan: return {folder, all, only, json, exclude};
+        case FleetCommandKind::Update:
+            return {folder, all, only, parallel, credentials, report, logDir, resume, canary, maxFailures, exclude, noHistory, yes};
+        case FleetCommandKind::Report:
+        case FleetCommandKind::History: return {csv};
+        }
+        return {};
+    }
+};
+
+// The command's own --help.
+int printHelp(const CommandInfo& info, const QCommandLineParser& parser)
+{
+    QString text = parser.helpText();
+    text = QStringLiteral("Usage: kelvora-fleet %1 [options] %2").arg(QLatin1String(info.name), QLatin1String(info.arguments))
+        + text.mid(text.indexOf(QLatin1Char('\n')));
+    if (info.kind != FleetCommandKind::Report)
+        text += QLatin1String(kTargetsHelp);
+    switch (info.kind) {
+    case FleetCommandKind::Scan: text += QLatin1String(kScanColumns) + QLatin1String(kExitScan); break;
+    case FleetCommandKind::Plan: text += QLatin1String(kPlanHelp) + QLatin1String(kExitPlan); break;
+    case FleetCommandKind::Update:
+        text += QLatin1String(kPlanHelp) + QLatin1String(kUpdateHelp) + QLatin1String(kExitUpdate);
+        break;
+    case FleetCommandKind::Report:
+    case FleetCommandKind::History: text += QLatin1String(kExitRead); break;
+    }
+    print(text);
+    return fleetout::finishPrinting(0);
+}
+
+// The cameras of the targets, without the excluded: false with *why set.
+bool camerasOf(const QStringList& targets, const QStringList& excludes, QStringList* addresses, QString* why)
+{
+    const TargetList parsed = parseTargets(targets);
+    if (!parsed.error.isEmpty()) {
+        *why = parsed.error;
+        return false;
+    }
+    QList<TargetPattern> excluded;
+    if (!parseTargetPatterns(excludes, &excluded, why))
+        return false;
+    *addresses = withoutMatching(parsed.addresses, excluded);
+    if (addresses->isEmpty()) {
+        *why = QStringLiteral("every target is excluded");
+        return false;
+    }
+    return true;
+}
+
+// --all and --only; false with *why naming an unknown key.
+bool choiceOf(const QCommandLineParser& parser, const Options& o, PlanChoice* choice, QString* why)
+{
+    choice->all = parser.isSet(o.all);
+    return parseOnlyKeys(parser.values(o.only), &choice->only, why);
+}
+
+// Opens the folder named, or `fallback` when none is: 0, or the exit status of the refusal.
+int openFolder(const QCommandLineParser& parser, const Options& o, const QString& fallback, const char* command,
+               FirmwareFolder* folder)
+{
+    const QString dir = parser.isSet(o.folder) ? parser.value(o.folder) : fallback;
+    if (dir.isEmpty())
+        return usageError(QStringLiteral("%1 needs --folder DIR").arg(QLatin1String(command)));
+    QString why;
+    if (!folder->open(dir, &why))
+        return failure(QStringLiteral("the firmware folder \"%1\" %2").arg(dir, why));
+    return 0;
+}
+
+// More at once than the open-file limit allows would fail cameras for the tool's sake.
+int withinOpenFiles(int wanted, const char* what, bool tell, qint64 held = 0)
+{
+    const qint64 openFiles = raiseOpenFileLimit();
+    const int allowed = parallelWithin(wanted, openFiles, held);
+    if (allowed < wanted && tell)
+        QTextStream(stderr) << "kelvora-fleet: " << what << " at once lowered from " << wanted << " to " << allowed
+                            << ": the open-file limit is " << openFiles << '\n';
+    return allowed;
+}
+
+int scanMain(const QCommandLineParser& parser, const Options& o)
+{
+    ScanCommand command;
+    QString why;
+    if (!camerasOf(parser.positionalArguments(), parser.values(o.exclude), &command.addresses, &why))
+        return usageError(why);
+    command.json = parser.isSet(o.json);
+    command.csv = parser.isSet(o.csv);
+    if (parser.isSet(o.parallel) && !countValue(parser, o.parallel, kMaxParallel, &command.inquiries))
+        return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));
+    command.inquiries = withinOpenFiles(command.inquiries, "inquiries",
+                                        parser.isSet(o.parallel) || command.inquiries > command.addresses.size());
+    return runScan(command);
+}
+
+int planMain(const QCommandLineParser& parser, const Options& o)
+{
+    PlanCommand command;
+    QString why;
+    if (!camerasOf(parser.positionalArguments(), parser.values(o.exclude), &command.addresses, &why))
+        return usageError(why);
+    command.json = parser.isSet(o.json);
+    command.inquiries = withinOpenFiles(command.inquiries, "inquiries", command.inquiries > command.addresses.size());
+    FirmwareFolder folder;
+    if (const int refused = openFolder(parser, o, QString(), "plan", &folder))
+        return refused;
+    if (!choiceOf(parser, o, &command.choice, &why))
+        return usageError(why);
+    return runPlan(command, folder);
+}
+
+int updateMain(const QCommandLineParser& parser, const Options& o, const QProcessEnvironment& environment)
+{
+    UpdateCommand command;
+    FleetUpdateSettings& settings = command.settings;
+    settings.run.tool = QStringLiteral("kelvora-fleet");
+    settings.run.version = QLatin1String(kFleetVersion);
+    QString why;
+
+    // The report an update resumes: its cameras come first, then those named here.
+    QStringList targets = parser.positionalArguments();
+    const bool resumed = parser.isSet(o.resume);
+    const QString resumeFile = parser.value(o.resume);
+    if (resumed) {
+        FleetReport earlier;
+        if (!readReport(resumeFile, &earlier, &why))
+            return failure(QStringLiteral("the report \"%1\": %2").arg(resumeFile, why));
+        if (earlier.run.folder.isEmpty())
+            return failure(QStringLiteral("the report \"%1\" is not one of an update (it names no folder)").arg(resumeFile));
+        QStringList fromReport;
+        for (const CameraReport& r : earlier.cameras)
+            fromReport << r.address;
+        targets = fromReport + targets;
+        settings.earlier = earlier;
+    }
+    if (!camerasOf(targets, parser.values(o.exclude), &settings.addresses, &why))
+        return usageError(why);
+
+    FirmwareFolder folder;
+    if (const int refused = openFolder(parser, o, resumed ? settings.earlier->run.folder : QString(), "update", &folder))
+        return refused;
+    PlanChoice given;
+    if (!choiceOf(parser, o, &given, &why))
+        return usageError(why);
+    const bool choiceGiven = parser.isSet(o.all) || parser.isSet(o.only);
+    settings.choice = resumed && !choiceGiven ? settings.earlier->run.choice : given;
+    // A resume judges the report's cameras by the folder they were updated from, or not at all.
+    if (resumed) {
+        const QStringList changes =
+            resumeChanges(*settings.earlier, folder.path(), folder.listSha256(), choiceGiven ? &given : nullptr,
+                          [&folder](const QString& fileName) {
+                              QString error;
+                              const auto copy = folder.copy(fileName, &error);
+                              return copy ? QString::fromLatin1(copy->sha256().toHex()) : QString();
+                          });
+        if (!changes.isEmpty())
+            return failure(QStringLiteral("cannot resume from \"%1\": %2; nothing was sent (start a new update with "
+                                          "--report instead)")
+                               .arg(resumeFile, changes.join(QStringLiteral("; "))));
+    }
+
+    // Counts: as given, else the report's when resuming, else the defaults.
+    const RunInfo* before = resumed ? &settings.earlier->run : nullptr;
+    UpdateOptions& options = settings.options;
+    options.parallel = before && before->parallel > 0 ? before->parallel : kUpdateParallel;
+    options.canary = before ? before->canary : 0;
+    options.maxFailures = before ? before->maxFailures : 0;
+    if (parser.isSet(o.parallel) && !countValue(parser, o.parallel, kMaxParallel, &options.parallel))
+        return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));
+    const int cameras = int(settings.addresses.size());
+    if (parser.isSet(o.canary) && !countValue(parser, o.canary, cameras, &options.canary))
+        return usageError(QStringLiteral("--canary takes a number from 1 to the number of cameras (%1)").arg(cameras));
+    if (parser.isSet(o.maxFailures) && !countValue(parser, o.maxFailures, cameras, &options.maxFailures))
+        return usageError(QStringLiteral("--max-failures takes a number from 1 to the number of cameras (%1)").arg(cameras));
+    // Each camera's lock holds a descriptor for the whole update.
+    options.parallel = withinOpenFiles(options.parallel, "runs", true, cameras + 1);
+    settings.inquiries = withinOpenFiles(kScanParallel, "inquiries", false, cameras + 1);
+
+    command.yes = parser.isSet(o.yes);
+    settings.reportPath = parser.isSet(o.report) ? parser.value(o.report) : resumed ? resumeFile : QString();
+    if (!settings.reportPath.isEmpty()) {
+        const QFileInfo file(settings.reportPath);
+        const QFileInfo dir(file.absolutePath());
+        if (file.isDir() || !dir.isDir() || !dir.isWritable())
+            return usageError(QStringLiteral("cannot write the report \"%1\"").arg(settings.reportPath));
+    } else if (parser.isSet(o.report)) {
+        return usageError(QStringLiteral("--report needs a file"));
+    }
+    options.logDir = parser.value(o.logDir);
+    options.appendLogs = resumed;
+    if (parser.isSet(o.logDir)) {
+        const bool existed = QFileInfo(options.logDir).isDir();
+        if (options.logDir.isEmpty() || (!existed && !QDir().mkpath(options.logDir)))
+            return usageError(QStringLiteral("cannot write logs into \"%1\"").arg(options.logDir));
+        // A folder made for the logs is the user's own, as the logs in it are (0600).
+        if (!existed)
+            QFile::setPermissions(options.logDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QFileInfo dir(options.logDir);
+        if (!dir.isDir() || !dir.isWritable())
+            return usageError(QStringLiteral("cannot write logs into \"%1\"").arg(options.logDir));
+    }
+    if (parser.isSet(o.credentials) && !readCredentialsFile(parser.value(o.credentials), &command.credentialsFile, &why))
+        return failure(why);
+    // The credentials for all are asked only when a camera to be asked has no entry.
+    bool needed = false;
+    for (const QString& address : std::as_const(settings.addresses)) {
+        const bool done = resumed
+            && std::any_of(settings.earlier->cameras.begin(), settings.earlier->cameras.end(),
+                           [&](const CameraReport& r) { return r.address == address && resumeSkips(r); });
+        needed = needed || (!done && !command.credentialsFile.find(address));
+    }
+    if (needed && !obtainCredentials(environment, &command.credentials, &why))
+        return failure(why);
+    if (!parser.isSet(o.noHistory)) {
+        settings.historyPath = historyPath(environment);
+        if (settings.historyPath.isEmpty())
+            QTextStream(stderr) << "kelvora-fleet: neither XDG_STATE_HOME nor HOME is set: this update is not added to "
+                                   "the history\n";
+    }
+    settings.lockFolder = updateLockFolder(environment);
+
+    InterruptWatcher interrupts;
+    return runUpdate(command, folder, interrupts);
+}
+
+int reportMain(const QCommandLineParser& parser, const Options& o)
+{
+    if (parser.positionalArguments().size() != 1)
+        return usageError(QStringLiteral("report takes one FILE"));
+    return printReport({parser.positionalArguments().constFirst(), parser.isSet(o.csv)});
+}
+
+int historyMain(const QCommandLineParser& parser, const Options& o, const QProcessEnvironment& environment)
+{
+    HistoryCommand command;
+    QString why;
+    if (!parseTargetPatterns(parser.positionalArguments(), &command.targets, &why))
+        return usageError(why);
+    command.csv = parser.isSet(o.csv);
+    command.path = historyPath(environment);
+    if (command.path.isEmpty())
+        return failure(QStringLiteral("neither XDG_STATE_HOME nor HOME says where the history is kept"));
+    return printHistory(command);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -152,27 +488,21 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("kelvora-fleet"));
     QCoreApplication::setApplicationVersion(QLatin1String(kFleetVersion));
     previousHandler = qInstallMessageHandler(quietHandler);
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const auto usageError = [&](const QString& why) {
-        err << "kelvora-fleet: " << why << "\nTry kelvora-fleet --help.\n";
-        return 2;
-    };
-    const auto failure = [&](const QString& why) {
-        err << "kelvora-fleet: " << why << '\n';
-        return 2;
-    };
+    fleetout::install();
 
     const QStringList arguments = QCoreApplication::arguments();
     const QString first = arguments.value(1);
     if (first == u"--version" || first == u"-v") {
-        out << "kelvora-fleet " << kFleetVersion << '\n';
-        return 0;
+        print(QStringLiteral("kelvora-fleet %1\n").arg(QLatin1String(kFleetVersion)));
+        return fleetout::finishPrinting(0);
     }
-    if (first.isEmpty() || first == u"--help" || first == u"-h") {
-        (first.isEmpty() ? err : out) << kOverview;
-        return first.isEmpty() ? 2 : 0;
+    if (first.isEmpty()) {
+        QTextStream(stderr) << kOverview;
+        return 2;
+    }
+    if (first == u"--help" || first == u"-h") {
+        print(QLatin1String(kOverview));
+        return fleetout::finishPrinting(0);
     }
     const CommandInfo* info = nullptr;
     for (const CommandInfo& c : kCommands) {
@@ -182,219 +512,35 @@ int main(int argc, char** argv)
     if (!info)
         return usageError(QStringLiteral("unknown command \"%1\"").arg(first));
 
-    FleetCommand command;
-    command.kind = info->kind;
-    const bool scan = command.kind == FleetCommandKind::Scan;
-    const bool plan = command.kind == FleetCommandKind::Plan;
-    const bool update = command.kind == FleetCommandKind::Update;
-    const bool report = command.kind == FleetCommandKind::Report;
-    const bool history = command.kind == FleetCommandKind::History;
-
+    const Options o(info->kind);
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(info->description));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Write the result as JSON."));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Write the result as CSV, for a spreadsheet."));
-    const QCommandLineOption parallel(
-        QStringLiteral("parallel"),
-        QStringLiteral("Cameras at work at once, 1 to %1 (default %2).").arg(kMaxParallel).arg(scan ? kScanParallel : kUpdateParallel),
-        QStringLiteral("N"));
-    const QCommandLineOption exclude(QStringLiteral("exclude"),
-                                     QStringLiteral("Leave out these cameras (a target or range; may be repeated)."),
-                                     QStringLiteral("TARGET"));
-    const QCommandLineOption folder(QStringLiteral("folder"),
-                                    update ? QStringLiteral("The firmware folder (required, unless --resume gives it).")
-                                           : QStringLiteral("The firmware folder (required)."),
-                                    QStringLiteral("DIR"));
-    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Send every component that has a file."));
-    const QCommandLineOption only(QStringLiteral("only"), QStringLiteral("Send only these components (list-file keys)."),
-                                  QStringLiteral("KEY,..."));
-    const QCommandLineOption reportFile(QStringLiteral("report"),
-                                        QStringLiteral("Keep the outcome per camera as JSON in FILE, rewritten whole as cameras end."),
-                                        QStringLiteral("FILE"));
-    const QCommandLineOption logDir(QStringLiteral("log-dir"),
-                                    QStringLiteral("Write each camera's debug log, with UTC times, to DIR/ADDRESS.log."),
-                                    QStringLiteral("DIR"));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Do not ask before sending."));
-    const QCommandLineOption credentialsFile(QStringLiteral("credentials"),
-                                             QStringLiteral("Cameras' own user IDs and passwords, from a private FILE (below)."),
-                                             QStringLiteral("FILE"));
-    const QCommandLineOption resume(QStringLiteral("resume"),
-                                    QStringLiteral("Carry on from the report FILE of an interrupted update (below)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption canary(QStringLiteral("canary"),
-                                    QStringLiteral("Update the first N cameras first, alone; the rest only if they succeed."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption maxFailures(QStringLiteral("max-failures"),
-                                         QStringLiteral("Start no further camera once N cameras have failed."),
-                                         QStringLiteral("N"));
-    const QCommandLineOption noHistory(QStringLiteral("no-history"),
-                                       QStringLiteral("Do not add this update to the history."));
-    if (scan)
-        parser.addOptions({json, csv, parallel, exclude});
-    else if (plan)
-        parser.addOptions({folder, all, only, json, exclude});
-    else if (update)
-        parser.addOptions({folder, all, only, parallel, credentialsFile, reportFile, logDir, resume,
-                           canary, maxFailures, exclude, noHistory, yes});
-    else
-        parser.addOptions({csv});
-    if (report)
+    parser.addOptions(o.of(info->kind));
+    if (info->kind == FleetCommandKind::Report)
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A report written by update --report."));
     else
         parser.addPositionalArgument(QStringLiteral("TARGET"), QStringLiteral("A camera, a range or @FILE (below)."),
                                      QLatin1String(info->arguments));
-
     if (!parser.parse(QStringList{arguments.first()} + arguments.mid(2)))
         return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text = QStringLiteral("Usage: kelvora-fleet %1 [options] %2").arg(QLatin1String(info->name), QLatin1String(info->arguments))
-            + text.mid(text.indexOf(QLatin1Char('\n')));
-        out << text;
-        if (!report)
-            out << kTargetsHelp;
-        if (scan)
-            out << kScanColumns << kExitScan;
-        else if (plan)
-            out << kPlanHelp << kExitPlan;
-        else if (update)
-            out << kPlanHelp << kUpdateHelp << kExitUpdate;
-        else
-            out << kExitRead;
-        return 0;
-    }
+    if (parser.isSet(help))
+        return printHelp(*info, parser);
     if (parser.isSet(version)) {
-        out << "kelvora-fleet " << kFleetVersion << '\n';
-        return 0;
+        print(QStringLiteral("kelvora-fleet %1\n").arg(QLatin1String(kFleetVersion)));
+        return fleetout::finishPrinting(0);
     }
-    command.json = (scan || plan) && parser.isSet(json);
-    command.csv = (scan || report || history) && parser.isSet(csv);
-    if (command.json && command.csv)
+    if (parser.optionNames().contains(QStringLiteral("json")) && parser.optionNames().contains(QStringLiteral("csv")))
         return usageError(QStringLiteral("--json and --csv cannot go together"));
+
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-
-    if (report) {
-        if (parser.positionalArguments().size() != 1)
-            return usageError(QStringLiteral("report takes one FILE"));
-        command.reportPath = parser.positionalArguments().constFirst();
-        return runFleetCommand(command, nullptr, nullptr);
+    switch (info->kind) {
+    case FleetCommandKind::Scan: return scanMain(parser, o);
+    case FleetCommandKind::Plan: return planMain(parser, o);
+    case FleetCommandKind::Update: return updateMain(parser, o, environment);
+    case FleetCommandKind::Report: return reportMain(parser, o);
+    case FleetCommandKind::History: return historyMain(parser, o, environment);
     }
-    if (history) {
-        QString why;
-        if (!parseTargetPatterns(parser.positionalArguments(), &command.historyTargets, &why))
-            return usageError(why);
-        command.historyPath = historyPath(environment);
-        if (command.historyPath.isEmpty())
-            return failure(QStringLiteral("neither XDG_STATE_HOME nor HOME says where the history is kept"));
-        return runFleetCommand(command, nullptr, nullptr);
-    }
-
-    // The report an update resumes: its cameras come first, then those named here.
-    QStringList targets = parser.positionalArguments();
-    if (update && parser.isSet(resume)) {
-        QString why;
-        if (!readReport(parser.value(resume), &command.previous, &why))
-            return failure(QStringLiteral("the report \"%1\" %2").arg(parser.value(resume), why));
-        if (command.previous.run.folder.isEmpty())
-            return failure(QStringLiteral("the report \"%1\" is not one of an update (it names no folder)").arg(parser.value(resume)));
-        command.resumed = true;
-        QStringList fromReport;
-        for (const CameraReport& r : command.previous.cameras)
-            fromReport << r.address;
-        targets = fromReport + targets;
-    }
-    const TargetList parsed = parseTargets(targets);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    QList<TargetPattern> excluded;
-    QString why;
-    if (!parseTargetPatterns(parser.values(exclude), &excluded, &why))
-        return usageError(why);
-    command.addresses = withoutMatching(parsed.addresses, excluded);
-    if (command.addresses.isEmpty())
-        return usageError(QStringLiteral("every target is excluded"));
-
-    if ((scan || update) && parser.isSet(parallel)) {
-        int n = 0;
-        if (!countValue(parser, parallel, kMaxParallel, &n))
-            return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));
-        // update's --parallel is for its runs; its inquiries go as many at once as scan's.
-        (scan ? command.inquiries : command.runs) = n;
-    }
-    // More at once than the open-file limit allows would fail cameras for the tool's sake.
-    const qint64 openFiles = raiseOpenFileLimit();
-    for (int* n : {&command.inquiries, &command.runs}) {
-        const int allowed = parallelWithin(*n, openFiles);
-        if (allowed < *n && (n == &command.runs ? update : parser.isSet(parallel) || allowed < int(command.addresses.size())))
-            err << "kelvora-fleet: " << (n == &command.runs ? "runs" : "inquiries") << " at once lowered from " << *n
-                << " to " << allowed << ": the open-file limit is " << openFiles << '\n';
-        *n = allowed;
-    }
-
-    FirmwareFolder firmware;
-    if (!scan) {
-        QString dir = parser.value(folder);
-        if (!parser.isSet(folder) && command.resumed)
-            dir = command.previous.run.folder;
-        if (dir.isEmpty())
-            return usageError(QStringLiteral("%1 needs --folder DIR").arg(QLatin1String(info->name)));
-        if (!firmware.open(dir, &why))
-            return failure(QStringLiteral("the firmware folder \"%1\" %2").arg(dir, why));
-        command.choice.all = parser.isSet(all);
-        if (!parseOnlyKeys(parser.values(only), &command.choice.only, &why))
-            return usageError(why);
-        if (command.resumed && !parser.isSet(all) && !parser.isSet(only))
-            command.choice = command.previous.run.choice;
-        // A resumed update never sends a file again that the camera already runs.
-        command.choice.skipCurrent = command.resumed;
-    }
-
-    if (update) {
-        command.yes = parser.isSet(yes);
-        if (parser.isSet(canary) && !countValue(parser, canary, int(command.addresses.size()), &command.canary))
-            return usageError(QStringLiteral("--canary takes a number from 1 to the number of cameras (%1)")
-                                  .arg(command.addresses.size()));
-        if (parser.isSet(maxFailures) && !countValue(parser, maxFailures, int(command.addresses.size()), &command.maxFailures))
-            return usageError(QStringLiteral("--max-failures takes a number from 1 to the number of cameras (%1)")
-                                  .arg(command.addresses.size()));
-        command.reportPath = parser.isSet(reportFile) ? parser.value(reportFile)
-            : command.resumed                         ? parser.value(resume)
-                                                      : QString();
-        if (parser.isSet(reportFile) || command.resumed) {
-            const QFileInfo file(command.reportPath);
-            const QFileInfo dir(file.absolutePath());
-            if (command.reportPath.isEmpty() || file.isDir() || !dir.isDir() || !dir.isWritable())
-                return usageError(QStringLiteral("cannot write the report \"%1\"").arg(command.reportPath));
-        }
-        command.logDir = parser.value(logDir);
-        if (parser.isSet(logDir)) {
-            const QFileInfo dir(command.logDir);
-            if (command.logDir.isEmpty() || !QDir().mkpath(command.logDir) || !dir.isDir() || !dir.isWritable())
-                return usageError(QStringLiteral("cannot write logs into \"%1\"").arg(command.logDir));
-        }
-        if (parser.isSet(credentialsFile) && !readCredentialsFile(parser.value(credentialsFile), &command.credentialsFile, &why))
-            return failure(why);
-        // The credentials for all are asked only when a camera to be asked has no entry.
-        bool needed = false;
-        for (const QString& address : std::as_const(command.addresses)) {
-            const bool done = command.resumed
-                && std::any_of(command.previous.cameras.begin(), command.previous.cameras.end(),
-                               [&](const CameraReport& r) { return r.address == address && resumeSkips(r); });
-            needed = needed || (!done && !command.credentialsFile.find(address));
-        }
-        if (needed && !obtainCredentials(environment, &command.credentials, &why))
-            return failure(why);
-        if (!parser.isSet(noHistory)) {
-            command.historyPath = historyPath(environment);
-            if (command.historyPath.isEmpty())
-                err << "kelvora-fleet: neither XDG_STATE_HOME nor HOME is set: this update is not added to the history\n";
-        }
-    }
-    out.flush();
-    err.flush();
-
-    InterruptWatcher interrupts;
-    return runFleetCommand(command, scan ? nullptr : &firmware, &interrupts);
+    return 2;
 }

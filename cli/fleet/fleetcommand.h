@@ -1,20 +1,22 @@
 #ifndef KELVORA_FLEET_FLEETCOMMAND_H
 #define KELVORA_FLEET_FLEETCOMMAND_H
 
-// A command of kelvora-fleet once its arguments, folder and credentials have been
-// checked, and the function that carries it out against the cameras.
+// The commands of kelvora-fleet, each a function over a plain record of what its arguments,
+// folder and credentials came to once checked (cli/fleet/fleet_main.cpp checks them). Each
+// asks the cameras through the engine (fleet/), puts the questions and the output together
+// and returns the exit status: 0 all done, 1 something failed (output that could not be
+// written among it), 2 refused before anything was sent.
 
 #include "cli/fleet/terminalprompt.h"
 #include "fleet/credentialsfile.h"
 #include "fleet/fleetplan.h"
-#include "fleet/fleetreport.h"
+#include "fleet/fleetupdate.h"
 #include "fleet/targetmatch.h"
 #include "kelvora/version.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <vector>
 
 // The project's version, as every program gives it.
 inline constexpr char kFleetVersion[] = KELVORA_VERSION;
@@ -27,31 +29,43 @@ inline constexpr int kMaxParallel = 4096;
 
 class InterruptWatcher;
 
-enum class FleetCommandKind { Scan, Plan, Update, Report, History };
-
-struct FleetCommand {
-    FleetCommandKind kind = FleetCommandKind::Scan;
+struct ScanCommand {
     QStringList addresses;   // normal form, each camera once, exclusions left out
     bool json = false;
     bool csv = false;
-    int inquiries = kScanParallel;   // inquiries at once
-    int runs = kUpdateParallel;      // update runs at once
-    PlanChoice choice;
-    QString reportPath;      // update: empty for none; report: the file to print
-    QString logDir;          // update: empty for none; exists and is writable
-    bool yes = false;        // update: no question before sending
-    int canary = 0;          // update: cameras updated first, alone
-    int maxFailures = 0;     // update: no camera starts once this many have failed
-    QString historyPath;     // update: where the report is appended (empty: not kept); history: read
-    QList<TargetPattern> historyTargets;  // history: the cameras asked about (none: all)
-    CredentialsFile credentialsFile;      // update: entries by camera (none without --credentials)
-    Credentials credentials; // update: for cameras without an entry (empty when none needs them)
-    bool resumed = false;    // update: carries on from `previous`
-    FleetReport previous;    // update --resume: the report it carries on from
+    int inquiries = kScanParallel;
 };
 
-// Carries out the command: inquiries, plans, runs, output. `folder` is open for plan and
-// update (null otherwise). Ctrl-C arrives through `interrupts`. Returns the exit status.
-int runFleetCommand(FleetCommand& command, FirmwareFolder* folder, InterruptWatcher* interrupts);
+struct PlanCommand {
+    QStringList addresses;
+    bool json = false;
+    PlanChoice choice;
+    int inquiries = kScanParallel;
+};
+
+struct UpdateCommand {
+    FleetUpdateSettings settings;          // cameras, choice, runs, report, history, locks, resume
+    CredentialsFile credentialsFile;       // entries by camera (none without --credentials)
+    Credentials credentials;               // for cameras without an entry (empty when none needs them)
+    bool yes = false;                      // no question before sending
+};
+
+struct ReportCommand {
+    QString path;
+    bool csv = false;
+};
+
+struct HistoryCommand {
+    QString path;
+    QList<TargetPattern> targets;  // the cameras asked about (none: all)
+    bool csv = false;
+};
+
+int runScan(const ScanCommand& command);
+int runPlan(const PlanCommand& command, FirmwareFolder& folder);
+// Ctrl-C arrives through `interrupts`.
+int runUpdate(UpdateCommand& command, FirmwareFolder& folder, InterruptWatcher& interrupts);
+int printReport(const ReportCommand& command);
+int printHistory(const HistoryCommand& command);
 
 #endif

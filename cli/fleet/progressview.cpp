@@ -46,11 +46,11 @@ ProgressView::ProgressView(Writer writer, bool terminal)
 {
 }
 
-ProgressView ProgressView::forDescriptor(int fd)
+ProgressView ProgressView::forDescriptor(int fd, Writer writer)
 {
-    ProgressView view(
-        [fd](const QByteArray& bytes) { kelvora::writeAll(fd, bytes); },
-        ::isatty(fd) == 1);
+    if (!writer)
+        writer = [fd](const QByteArray& bytes) { kelvora::writeAll(fd, bytes); };
+    ProgressView view(std::move(writer), ::isatty(fd) == 1);
     view.m_fd = fd;
     return view;
 }

@@ -26,8 +26,9 @@ public:
 
     // `terminal`: redraw in place with ANSI cursor movement; otherwise plain lines.
     ProgressView(Writer writer, bool terminal);
-    // Writes to a file descriptor (1: the standard output); a terminal when isatty says so.
-    static ProgressView forDescriptor(int fd);
+    // Writes to a file descriptor (1: the standard output), through `writer` when given; a
+    // terminal when isatty says so, its size asked of the descriptor.
+    static ProgressView forDescriptor(int fd, Writer writer = {});
 
     // The screen's size; a terminal's own is asked for at every redraw unless set here.
     void setScreenSize(int columns, int rows);

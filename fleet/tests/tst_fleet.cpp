@@ -6,6 +6,7 @@
 // while a camera is being verified.
 #include "app/mainwindow.h"
 #include "fleet/fleetdriver.h"
+#include "fleet/fleetupdate.h"
 #include "fleet/fleetpolicy.h"
 #include "launch/credentials.h"
 #include "sim/camerasim.h"
@@ -59,6 +60,15 @@ QList<QByteArray> inquiriesOf(const CameraSim& sim)
     return out;
 }
 
+// An update as the engine carries it out (TestFleet::updateAll), and what a test does on its way.
+struct Run {
+    FleetUpdateSettings settings;
+    QString folder;
+    std::function<void(FleetUpdate&, const CameraStatus&)> onStatus;
+    std::function<void(FleetUpdate&)> onCanary;
+    QString refusal;  // why the update did not start
+};
+
 } // namespace
 
 class TestFleet : public QObject
@@ -66,6 +76,8 @@ class TestFleet : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    QTemporaryDir m_locks;
+    int m_filesRead = 0;  // by the last updateAll's plans
     std::vector<std::unique_ptr<CameraSim>> m_sims;
     const std::vector<Camera> m_cameras{
         {CAM_MODELID_QV_TK300, Trouble::None, FleetEnd::Completed, "Process has been completed successfully."},
@@ -135,38 +147,49 @@ class TestFleet : public QObject
         return sims;
     }
 
-    // The driver's whole update of `addresses` from the sample folder; `onStatus` sees
-    // every status as it is published.
-    std::vector<CameraReport> updateAll(FleetDriver& driver, const QStringList& addresses, UpdateOptions options,
-                                        const std::function<void(const CameraStatus&)>& onStatus = {})
+    // The engine's whole update of `addresses` from `settings` (the sample folder unless
+    // another is given), as kelvora-fleet carries it out, on ticks of a millisecond;
+    // `onStatus` sees every status as it is published, `filesRead` how many files the
+    // plans read.
+    std::vector<CameraReport> updateAll(const QStringList& addresses, const UpdateOptions& options)
     {
-        driver.setTickIntervals(1, 1);
-        QEventLoop loop;
-        connect(&driver, &FleetDriver::inquiriesDone, &loop, &QEventLoop::quit);
-        driver.inquire(addresses, 8);
-        if (!driver.inquiriesFinished())
-            loop.exec();
+        return updateAll(addresses, options, Run());
+    }
+
+    std::vector<CameraReport> updateAll(const QStringList& addresses, UpdateOptions options, Run run)
+    {
         FirmwareFolder folder;
         QString error;
-        if (!folder.open(m_dir.path(), &error))
+        if (!folder.open(run.folder.isEmpty() ? m_dir.path() : run.folder, &error))
             return {};
-        std::vector<PlanEntry> entries;
-        for (const ScanResult& scan : driver.scans()) {
-            PlanEntry entry;
-            entry.scan = scan;
-            if (scan.ok)
-                entry.plan = planCamera(folder, scan.camera, {});
-            entries.push_back(entry);
-        }
-        if (onStatus)
-            connect(&driver, &FleetDriver::statusChanged, &driver, onStatus);
+        run.settings.addresses = addresses;
+        run.settings.options = options;
+        run.settings.inquiries = 8;
+        run.settings.lockFolder = m_locks.path();
+        FleetUpdate update(run.settings, &folder);
+        FleetDriver& driver = update.driver();
+        driver.setTickIntervals(1, 1);
+        QEventLoop loop;
+        if (!update.lock(&run.refusal) || !update.begin(&run.refusal))
+            return {};
+        connect(&update, &FleetUpdate::askedAll, &loop, &QEventLoop::quit);
+        update.ask();
+        if (!update.askingDone())
+            loop.exec();
+        const std::vector<PlanEntry>& entries = update.plan();
+        if (run.onStatus)
+            connect(&driver, &FleetDriver::statusChanged, &driver, [&](const CameraStatus& s) { run.onStatus(update, s); });
+        if (run.onCanary)
+            connect(&driver, &FleetDriver::canaryDone, &driver, [&] { run.onCanary(update); });
         QTimer guard;
         connect(&guard, &QTimer::timeout, &loop, [&] { driver.stopNow(); });
         guard.start(30000);
-        connect(&driver, &FleetDriver::updatesDone, &loop, &QEventLoop::quit);
-        driver.update(entries, std::vector<QString>(entries.size(), basicCredential(kUser, kPassword)), options);
+        connect(&update, &FleetUpdate::finished, &loop, &QEventLoop::quit);
+        update.start(std::vector<CameraCredential>(entries.size(), {basicCredential(kUser, kPassword), QStringLiteral("environment")}));
         if (!driver.updatesFinished())
             loop.exec();
+        update.finish();
+        m_filesRead = folder.filesRead();
         return guard.isActive() ? driver.reports() : std::vector<CameraReport>();
     }
 
@@ -197,8 +220,7 @@ private slots:
         UpdateOptions options;
         options.logDir = logs.path();
         options.secrets = {kPassword, basicCredential(kUser, kPassword)};
-        FleetDriver driver;
-        const std::vector<CameraReport> reports = updateAll(driver, addresses, options);
+        const std::vector<CameraReport> reports = updateAll(addresses, options);
 
         // Each camera's own end, message and verdict; the troubled ones left the rest alone.
         QCOMPARE(reports.size(), m_cameras.size());
@@ -215,7 +237,7 @@ private slots:
             for (const ReportedFile& f : r.files)
                 if (!distinct.contains(f.fileName))
                     distinct << f.fileName;
-        QVERIFY(driver.firmwareFiles().count() <= distinct.size());
+        QCOMPARE(m_filesRead, distinct.size());
         // Each camera's trace in its own file, and no credential in any of them.
         const QStringList files = QDir(logs.path()).entryList(QDir::Files);
         QCOMPARE(files.size(), 7);  // all but the unreachable camera
@@ -292,8 +314,7 @@ private slots:
         for (int round = 0; round < (twice ? 2 : 1); ++round) {
             for (const auto& sim : sims)
                 sim->clearLog();
-            FleetDriver driver;
-            reports = updateAll(driver, addresses, options);
+            reports = updateAll(addresses, options);
         }
         QStringList got;
         for (const CameraReport& r : reports)
@@ -316,12 +337,13 @@ private slots:
         QTemporaryDir logs;
         UpdateOptions options;
         options.logDir = logs.path();
-        FleetDriver driver;
         bool stopped = false;
-        const auto reports = updateAll(driver, addresses, options, [&](const CameraStatus& s) {
+        Run run;
+        run.onStatus = [&](FleetUpdate& update, const CameraStatus& s) {
             if (s.phase != CameraStatus::Phase::Verifying || stopped)
                 return;
             stopped = true;
+            FleetDriver& driver = update.driver();
             QTimer::singleShot(0, &driver, [&] {
                 driver.stopStarting();
                 driver.stopNow();
@@ -331,7 +353,8 @@ private slots:
                 while (clock.elapsed() < 300)
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             });
-        });
+        };
+        const auto reports = updateAll(addresses, options, run);
         QVERIFY(stopped);
         QCOMPARE(reports.size(), std::size_t(1));
         QCOMPARE(reports[0].end, FleetEnd::Completed);

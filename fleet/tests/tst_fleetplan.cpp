@@ -1,6 +1,7 @@
 #include "fleet/fleetplan.h"
 
 #include "firmware/listfile.h"
+#include "update/firmwarefiles.h"
 #include "tests/support/fiforelease.h"
 #include "tests/support/logcapture.h"
 
@@ -73,6 +74,20 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// The list file and every file of kTk300, each holding its own name, but those `missing`
+// leaves out and those `empty` leaves empty.
+bool writeFolder(const QString& dir, const QByteArray& ini, const QStringList& missing = {}, const QStringList& empty = {})
+{
+    if (!writeFile(listFilePath(dir), ini))
+        return false;
+    for (const char* name : {"cam.bin", "net.img", "servo.spt", "if.sif", "front.bin", "back.bin", "lens.bin", "cam.eep", "if.eep"}) {
+        const QString file = QLatin1String(name);
+        if (!missing.contains(file) && !writeFile(QDir(dir).filePath(file), empty.contains(file) ? QByteArray() : QByteArray(name)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class TestFleetPlan : public QObject
@@ -88,52 +103,63 @@ private slots:
         QTest::addColumn<bool>("all");
         QTest::addColumn<QString>("only");
         QTest::addColumn<QString>("plan");  // describe()
+        QTest::addColumn<QString>("missing");  // files of the folder left out
+        QTest::addColumn<QString>("empty");    // files of the folder left empty
 
         QTest::newRow("only what differs") << kTk300 << 4 << "cam_cpu=V01.40 eeprom_cam=V01.00" << false << ""
-                                           << "eeprom_cam cam_cpu";
+                                           << "eeprom_cam cam_cpu" << "" << "";
         QTest::newRow("all, ties in component order") << kTk300 << 4 << "" << true << ""
-            << "network_cpu interface_cpu servo_cpu front_fpga eeprom_cam interface_eeprom lens_fpga backend_fpga cam_cpu";
-        QTest::newRow("only narrows all") << kTk300 << 4 << "" << true << "cam_cpu,lens_fpga" << "lens_fpga cam_cpu";
+            << "network_cpu interface_cpu servo_cpu front_fpga eeprom_cam interface_eeprom lens_fpga backend_fpga cam_cpu" << "" << "";
+        QTest::newRow("only narrows all") << kTk300 << 4 << "" << true << "cam_cpu,lens_fpga" << "lens_fpga cam_cpu" << "" << "";
         QTest::newRow("only narrows what differs") << kTk300 << 4 << "cam_cpu=V01.40 network_cpu=V02.00" << false
-                                                   << "network_cpu,servo_cpu" << "network_cpu";
+                                                   << "network_cpu,servo_cpu" << "network_cpu" << "" << "";
         QTest::newRow("unknown on the camera is not sent") << kTk300 << 4 << "lens_fpga= interface_cpu=V01.00" << false
-                                                           << "" << "interface_cpu";
+                                                           << "" << "interface_cpu" << "" << "";
         QTest::newRow("nothing differs") << kTk300 << 4 << "" << false << ""
-                                         << "up-to-date: the camera runs the folder's versions";
+                                         << "up-to-date: the camera runs the folder's versions" << "" << "";
         QTest::newRow("what is asked for is current") << kTk300 << 4 << "cam_cpu=V01.40" << false << "servo_cpu,lens_fpga"
-                                                      << "up-to-date: the camera runs the folder's versions";
+                                                      << "up-to-date: the camera runs the folder's versions" << "" << "";
         QTest::newRow("versions not known") << kTk300 << 4 << "lens_fpga= interface_cpu=" << false << "lens_fpga,interface_cpu"
-            << "nothing-to-send: the versions of the components asked for are not known on both sides (--all sends them)";
+            << "nothing-to-send: the versions of the components asked for are not known on both sides (--all sends them)" << "" << "";
         QByteArray noLens = kTk300;
         noLens.replace("lens_fpga=lens.bin\n", "");
         QTest::newRow("asked for, no file") << noLens << 4 << "" << true << "lens_fpga"
-                                            << "nothing-to-send: no component asked for has a file";
+                                            << "nothing-to-send: no component asked for has a file" << "" << "";
         QByteArray noVersion = kTk300;
         noVersion.replace("[lens.bin]\nversion=V01.05\n", "[lens.bin]\n");
         QTest::newRow("unknown in the folder is not sent") << noVersion << 4 << "lens_fpga=V01.00 cam_cpu=V01.40" << false
-                                                           << "" << "cam_cpu";
+                                                           << "" << "cam_cpu" << "" << "";
         QByteArray zero = kTk300;
         zero.replace("[lens.bin]\nversion=V01.05\nvupno=7\n", "[lens.bin]\nversion=V01.05\nvupno=0\n");
         QTest::newRow("vupno 0 refuses the plan") << zero << 4 << "" << true << ""
-                                                  << "no-upload-order: lens_fpga (lens.bin) has no upload order number (vupno)";
-        QTest::newRow("vupno 0 not asked for") << zero << 4 << "cam_cpu=V01.00" << false << "" << "cam_cpu";
+                                                  << "no-upload-order: lens_fpga (lens.bin) has no upload order number (vupno)" << "" << "";
+        QTest::newRow("vupno 0 not asked for") << zero << 4 << "cam_cpu=V01.00" << false << "" << "cam_cpu" << "" << "";
         QByteArray refused = kTk300;
         refused.replace("[servo.spt]\nversion=V01.20", "[servo.spt]\nversion=V02.20");
         QTest::newRow("versions refused, even unasked") << refused << 4 << "cam_cpu=V01.00" << false << "cam_cpu"
-            << "versions-refused: servo_cpu version \"V02.20\" is not allowed for QV_TK300 (V01.00-V01.99)";
+            << "versions-refused: servo_cpu version \"V02.20\" is not allowed for QV_TK300 (V01.00-V01.99)" << "" << "";
         QTest::newRow("no section for the model") << kTk300 << 1 << "" << true << ""
-                                                  << "no-section: the list file has no usable section for QV_TK10 (looked for [TK10], [TKD7_S], [TKD7_H])";
-        QTest::newRow("unknown model") << kTk300 << 0 << "" << true << "" << "no-section: the camera's model is unknown";
+                                                  << "no-section: the list file has no usable section for QV_TK10 (looked for [TK10], [TKD7_S], [TKD7_H])" << "" << "";
+        QTest::newRow("unknown model") << kTk300 << 0 << "" << true << "" << "no-section: the camera's model is unknown" << "" << "";
         QByteArray outside = kTk300;
         outside.replace("lens_fpga=lens.bin", "lens_fpga=../lens.bin");
         outside.replace("[lens.bin]", "[..%2Flens.bin]");
         QTest::newRow("name outside the folder") << outside << 4 << "" << true << ""
-                                                 << "file-unreadable: lens_fpga names \"../lens.bin\", which is not inside the folder";
-        QTest::newRow("outside, not asked for") << outside << 4 << "cam_cpu=V01.00" << false << "" << "cam_cpu";
+                                                 << "file-unreadable: lens_fpga names \"../lens.bin\", which is not inside the folder" << "" << "";
+        QTest::newRow("outside, not asked for") << outside << 4 << "cam_cpu=V01.00" << false << "" << "cam_cpu" << "" << "";
         QByteArray absolute = kTk300;
         absolute.replace("cam_cpu=cam.bin", "cam_cpu=/cam.bin");
         QTest::newRow("absolute name") << absolute << 4 << "cam_cpu=V01.00" << false << ""
-                                       << "file-unreadable: cam_cpu names \"/cam.bin\", which is not inside the folder";
+                                       << "file-unreadable: cam_cpu names \"/cam.bin\", which is not inside the folder" << "" << "";
+        // Every file to send is read as the plan is made: what cannot be sent refuses it.
+        QTest::newRow("a file to send is missing") << kTk300 << 4 << "cam_cpu=V01.40" << false << ""
+                                                   << "file-unreadable: cam.bin (cam_cpu) cannot be read: does not exist"
+                                                   << "cam.bin" << "";
+        QTest::newRow("a file to send is empty") << kTk300 << 4 << "cam_cpu=V01.40 eeprom_cam=V01.00" << false << ""
+                                                 << "file-empty: cam.eep (eeprom_cam) is empty: no firmware image is" << ""
+                                                 << "cam.eep";
+        QTest::newRow("an empty file not sent") << kTk300 << 4 << "cam_cpu=V01.40" << false << "" << "cam_cpu" << "lens.bin"
+                                                << "cam.eep";
     }
 
     void choose()
@@ -144,8 +170,10 @@ private slots:
         QFETCH(bool, all);
         QFETCH(QString, only);
         QFETCH(QString, plan);
+        QFETCH(QString, missing);
+        QFETCH(QString, empty);
         QTemporaryDir tmp;
-        QVERIFY(writeFile(listFilePath(tmp.path()), ini));
+        QVERIFY(writeFolder(tmp.path(), ini, missing.split(u' ', Qt::SkipEmptyParts), empty.split(u' ', Qt::SkipEmptyParts)));
         FirmwareFolder folder;
         QString error;
         QVERIFY(folder.open(tmp.path(), &error));
@@ -165,23 +193,46 @@ private slots:
         QCOMPARE(ticked, int(result.files.size()));
         QCOMPARE(result.set.Model, model);
         QCOMPARE(result.set.DirPath, QDir(tmp.path()).absolutePath());
+        // Each file's copy, as the run will send it, with its size and digest for the report.
+        for (const PlannedFile& f : result.files) {
+            QVERIFY(f.copy && f.copy->bytes() == f.fileName.toLatin1());
+            QCOMPARE(f.size, f.fileName.size());
+            QCOMPARE(f.sha256, QString::fromLatin1(f.copy->sha256().toHex()));
+        }
     }
 
-    // A resumed update never sends what the camera already runs, even with --all.
-    void resumeSkipsCurrent()
+    // A resumed update never sends what the camera already runs, even with --all, nor what
+    // it took in the earlier run, whatever its versions say.
+    void resumed_data()
     {
+        QTest::addColumn<QString>("cameraChanges");  // over kSame
+        QTest::addColumn<QString>("taken");          // components taken in the earlier run
+        QTest::addColumn<QString>("plan");
+        QTest::newRow("what differs, and what is unknown") << "cam_cpu=V01.40 lens_fpga=" << "" << "lens_fpga cam_cpu";
+        QTest::newRow("nothing differs") << "" << "" << "up-to-date: the camera runs the folder's versions";
+        QTest::newRow("an unreported component taken before") << "cam_cpu=V01.40 interface_eeprom=" << "interface_eeprom"
+                                                              << "cam_cpu";
+        QTest::newRow("taken before, though it reports another version") << "cam_cpu=V01.40 lens_fpga=V01.00" << "lens_fpga"
+                                                                         << "cam_cpu";
+        QTest::newRow("everything left was taken") << "interface_eeprom= lens_fpga=" << "interface_eeprom lens_fpga"
+                                                   << "completed: the camera took every file asked for in the earlier run";
+    }
+
+    void resumed()
+    {
+        QFETCH(QString, cameraChanges);
+        QFETCH(QString, taken);
+        QFETCH(QString, plan);
         QTemporaryDir tmp;
-        QVERIFY(writeFile(listFilePath(tmp.path()), kTk300));
+        QVERIFY(writeFolder(tmp.path(), kTk300));
         FirmwareFolder folder;
         QString error;
         QVERIFY(folder.open(tmp.path(), &error));
         PlanChoice choice;
         choice.all = true;
         choice.skipCurrent = true;
-        QCOMPARE(describe(planCamera(folder, camera(4, kSame, QStringLiteral("cam_cpu=V01.40 lens_fpga=")), choice)),
-                 QStringLiteral("lens_fpga cam_cpu"));
-        QCOMPARE(describe(planCamera(folder, camera(4, kSame, QString()), choice)),
-                 QStringLiteral("up-to-date: the camera runs the folder's versions"));
+        QVERIFY(parseOnlyKeys(taken.split(u' ', Qt::SkipEmptyParts), &choice.takenBefore, &error));
+        QCOMPARE(describe(planCamera(folder, camera(4, kSame, cameraChanges), choice)), plan);
     }
 
     // Each camera version is compared with its own component's file.
@@ -196,7 +247,7 @@ private slots:
     {
         QFETCH(QString, key);
         QTemporaryDir tmp;
-        QVERIFY(writeFile(listFilePath(tmp.path()), kTk300));
+        QVERIFY(writeFolder(tmp.path(), kTk300));
         FirmwareFolder folder;
         QString error;
         QVERIFY(folder.open(tmp.path(), &error));
@@ -241,7 +292,7 @@ private slots:
     void readOncePerModel()
     {
         QTemporaryDir tmp;
-        QVERIFY(writeFile(listFilePath(tmp.path()), kTk300));
+        QVERIFY(writeFolder(tmp.path(), kTk300));
         FirmwareFolder folder;
         QString error;
         QVERIFY(folder.open(tmp.path(), &error));

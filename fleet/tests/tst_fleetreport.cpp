@@ -18,8 +18,19 @@
 
 namespace {
 
-// A TK300 camera with three files planned, in this order.
-CameraReport plannedReport()
+PlannedFile planned(int component, const char* file, const char* version, int vupno, const char* before)
+{
+    PlannedFile f;
+    f.component = component;
+    f.fileName = QLatin1String(file);
+    f.version = QLatin1String(version);
+    f.vupno = vupno;
+    f.cameraVersion = QLatin1String(before);
+    return f;
+}
+
+// A TK300 camera with four files planned, in this order.
+PlanEntry plannedEntry()
 {
     PlanEntry entry;
     entry.scan.address = QStringLiteral("127.0.0.1:8080");
@@ -27,12 +38,16 @@ CameraReport plannedReport()
     entry.scan.camera.ModelID = CAM_MODELID_QV_TK300;
     entry.scan.camera.Ver_NetworkCPU = QStringLiteral("V02.10");
     entry.plan.valid = true;
-    entry.plan.files = {{1, QStringLiteral("net.img"), QStringLiteral("V02.20"), 1, QStringLiteral("V02.10")},
-                        {2, QStringLiteral("servo.spt"), QStringLiteral("V01.20"), 3, QStringLiteral("V01.10")},
-                        {0, QStringLiteral("cam.bin"), QStringLiteral("V01.50"), 9, QStringLiteral("V01.40")},
+    entry.plan.files = {planned(1, "net.img", "V02.20", 1, "V02.10"), planned(2, "servo.spt", "V01.20", 3, "V01.10"),
+                        planned(0, "cam.bin", "V01.50", 9, "V01.40"),
                         // A component the camera's inquiries do not report (as a TK20's interface EEPROM).
-                        {8, QStringLiteral("if.eep"), QStringLiteral("V03.10"), 10, QString()}};
-    return reportFromPlan(entry);
+                        planned(8, "if.eep", "V03.10", 10, "")};
+    return entry;
+}
+
+CameraReport plannedReport()
+{
+    return reportFromPlan(plannedEntry());
 }
 
 CameraReport ended(const char* end, bool verified, bool started)
@@ -116,18 +131,20 @@ private slots:
         QTest::addColumn<bool>("started");
         QTest::addColumn<bool>("done");      // update exits 0 for it
         QTest::addColumn<bool>("failed");    // counts against --max-failures
-        QTest::addColumn<bool>("passes");    // a canary lets the rest go; resume leaves it alone
-        QTest::newRow("completed, verified") << "completed" << true << true << true << false << true;
-        QTest::newRow("completed, not verified") << "completed" << false << true << false << true << false;
-        QTest::newRow("up to date") << "up-to-date" << false << false << true << false << true;
-        QTest::newRow("nothing to send") << "nothing-to-send" << false << false << true << false << false;
-        QTest::newRow("unreachable") << "unreachable" << false << false << false << false << false;
-        QTest::newRow("versions refused") << "versions-refused" << false << false << false << false << false;
-        QTest::newRow("upload refused") << "upload-refused" << false << true << false << true << false;
-        QTest::newRow("camera not back") << "camera-not-back" << false << true << false << true << false;
-        QTest::newRow("stopped in its run") << "stopped" << false << true << false << false << false;
-        QTest::newRow("held back") << "not-started" << false << false << false << false << false;
-        QTest::newRow("pending (killed)") << "pending" << false << true << false << false << false;
+        QTest::addColumn<bool>("passes");    // as a canary, lets the rest go
+        QTest::addColumn<bool>("carried");   // a resumed update carries it over unchanged
+        QTest::newRow("completed, verified") << "completed" << true << true << true << false << true << true;
+        QTest::newRow("completed, not verified") << "completed" << false << true << false << true << false << false;
+        QTest::newRow("up to date") << "up-to-date" << false << false << true << false << false << true;
+        QTest::newRow("nothing to send") << "nothing-to-send" << false << false << true << false << false << false;
+        QTest::newRow("unreachable") << "unreachable" << false << false << false << false << false << false;
+        QTest::newRow("versions refused") << "versions-refused" << false << false << false << false << false << false;
+        QTest::newRow("empty file") << "file-empty" << false << false << false << false << false << false;
+        QTest::newRow("upload refused") << "upload-refused" << false << true << false << true << false << false;
+        QTest::newRow("camera not back") << "camera-not-back" << false << true << false << true << false << false;
+        QTest::newRow("stopped in its run") << "stopped" << false << true << false << false << false << false;
+        QTest::newRow("held back") << "not-started" << false << false << false << false << false << false;
+        QTest::newRow("pending (killed)") << "pending" << false << true << false << false << false << false;
     }
 
     void rules()
@@ -138,52 +155,177 @@ private slots:
         QFETCH(bool, done);
         QFETCH(bool, failed);
         QFETCH(bool, passes);
+        QFETCH(bool, carried);
         const CameraReport r = ended(end.toLatin1().constData(), verified, started);
         QCOMPARE(fleetEndName(r.end), end);
         QCOMPARE(cameraDone(r), done);
         QCOMPARE(cameraFailed(r), failed);
         QCOMPARE(canaryPassed(r), passes);
-        QCOMPARE(resumeSkips(r), passes);
+        QCOMPARE(resumeSkips(r), carried);
         QCOMPARE(updateExitStatus({ended("completed", true, true), r}), done ? 0 : 1);
     }
 
+    // A camera checked by its network version holds an inquiry a tick for the inquiry's
+    // bound near its deadline: the budget is what it can really hold.
     void parallelWithin_data()
     {
         QTest::addColumn<int>("wanted");
         QTest::addColumn<qint64>("limit");
+        QTest::addColumn<qint64>("held");
         QTest::addColumn<int>("allowed");
-        QTest::newRow("plenty") << 1000 << qint64(1048576) << 1000;
-        QTest::newRow("debian's soft 1024") << 1000 << qint64(1024) << 240;
-        QTest::newRow("exactly enough") << 10 << qint64(64 + 40) << 10;
-        QTest::newRow("one short") << 10 << qint64(64 + 39) << 9;
-        QTest::newRow("never none") << 8 << qint64(16) << 1;
+        QTest::newRow("plenty") << 1000 << qint64(1048576) << qint64(1001) << 1000;
+        QTest::newRow("debian's soft 1024") << 1000 << qint64(1024) << qint64(0) << 68;
+        QTest::newRow("locks take their share") << 1000 << qint64(4096) << qint64(1001) << 216;
+        QTest::newRow("exactly enough") << 10 << qint64(64 + 140) << qint64(0) << 10;
+        QTest::newRow("one short") << 10 << qint64(64 + 139) << qint64(0) << 9;
+        QTest::newRow("never none") << 8 << qint64(16) << qint64(0) << 1;
     }
 
     void parallelWithin()
     {
         QFETCH(int, wanted);
         QFETCH(qint64, limit);
+        QFETCH(qint64, held);
         QFETCH(int, allowed);
-        QCOMPARE(::parallelWithin(wanted, limit), allowed);
+        QCOMPARE(filesPerCamera(), 14);
+        QCOMPARE(::parallelWithin(wanted, limit, held), allowed);
+    }
+
+    // The canary is made of cameras with files to send; the others prove nothing.
+    void canary_data()
+    {
+        QTest::addColumn<QString>("cameras");  // per camera: s (files to send), u (up to date), x (unreachable), r (refused)
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("canary");
+        QTest::newRow("the first two") << "sss" << 2 << QList<int>{0, 1};
+        QTest::newRow("first up to date, second unreachable") << "uxss" << 1 << QList<int>{2};
+        QTest::newRow("refused skipped") << "rsrs" << 2 << QList<int>{1, 3};
+        QTest::newRow("fewer than asked") << "usx" << 3 << QList<int>{1};
+        QTest::newRow("none to send") << "uxr" << 1 << QList<int>{};
+    }
+
+    void canary()
+    {
+        QFETCH(QString, cameras);
+        QFETCH(int, count);
+        QFETCH(QList<int>, canary);
+        std::vector<PlanEntry> entries;
+        for (QChar c : cameras) {
+            PlanEntry e = plannedEntry();
+            e.scan.ok = c != u'x';
+            e.plan.valid = c == u's';
+            e.plan.end = c == u'u' ? FleetEnd::UpToDate : c == u'r' ? FleetEnd::VersionsRefused : FleetEnd::Completed;
+            entries.push_back(e);
+        }
+        const std::vector<int> chosen = canaryCameras(entries, count);
+        QCOMPARE(QList<int>(chosen.begin(), chosen.end()), canary);
+    }
+
+    // A resumed update carries what a camera took, waits for one the earlier run left
+    // writing, and plans from there.
+    void takenBefore_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("accepted");  // per planned file: 1 taken, 0 not
+        QTest::addColumn<QList<int>>("taken");  // components
+        QTest::addColumn<int>("comeBack");      // seconds
+        QTest::newRow("killed while writing the servo file") << "pending" << "1100" << QList<int>{1, 2} << 750;
+        QTest::newRow("stopped at once holding the camera file") << "stopped" << "1110" << QList<int>{1, 2, 0} << 3600;
+        QTest::newRow("ended by its own rules") << "camera-not-back" << "1100" << QList<int>{1, 2} << 0;
+        QTest::newRow("killed before anything was taken") << "pending" << "0000" << QList<int>{} << 0;
+        QTest::newRow("refused on the first") << "upload-refused" << "0000" << QList<int>{} << 0;
+    }
+
+    void takenBefore()
+    {
+        QFETCH(QString, end);
+        QFETCH(QString, accepted);
+        QFETCH(QList<int>, taken);
+        QFETCH(int, comeBack);
+        CameraReport earlier = plannedReport();
+        earlier.model = CAM_MODELID_QV_TK300;
+        QVERIFY(fleetEndFromName(end, &earlier.end));
+        for (std::size_t k = 0; k < earlier.files.size(); ++k)
+            earlier.files[k].accepted = accepted.at(qsizetype(k)) == u'1';
+        QList<int> components;
+        for (const ReportedFile& f : filesTakenBefore(earlier))
+            components << f.component;
+        QCOMPARE(components, taken);
+        QCOMPARE(comeBackSeconds(earlier), comeBack);
+    }
+
+    // A resume judges the report's cameras by the folder they were updated from, or not at all.
+    void resumeChanges_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("only");     // --only given now; "-" for none given
+        QTest::addColumn<QString>("changed");  // the file whose bytes differ now; empty for none
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("nothing changed") << "/home/op/fw" << "aa" << "-" << "" << QStringList{};
+        QTest::newRow("the same choice given") << "/home/op/fw/" << "aa" << "cam_cpu,interface_eeprom" << "" << QStringList{};
+        QTest::newRow("another folder") << "/home/op/fw2" << "aa" << "-" << "" << QStringList{"the folder is /home/op/fw2"};
+        QTest::newRow("other components") << "/home/op/fw" << "aa" << "cam_cpu" << "" << QStringList{"the components asked for"};
+        QTest::newRow("a list file edited") << "/home/op/fw" << "bb" << "-" << "" << QStringList{"list file has changed"};
+        QTest::newRow("a file replaced") << "/home/op/fw" << "aa" << "-" << "servo.spt" << QStringList{"servo.spt has changed"};
+        QTest::newRow("a file gone") << "/home/op/fw" << "aa" << "-" << "gone:net.img" << QStringList{"net.img cannot be read"};
+    }
+
+    void resumeChanges()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, list);
+        QFETCH(QString, only);
+        QFETCH(QString, changed);
+        QFETCH(QStringList, found);
+        FleetReport earlier;
+        earlier.run.folder = QStringLiteral("/home/op/fw");
+        earlier.run.listSha256 = QStringLiteral("aa");
+        earlier.run.choice.only = {0, 8};
+        CameraReport camera = plannedReport();
+        for (ReportedFile& f : camera.files)
+            f.sha256 = f.fileName + QStringLiteral("-digest");
+        earlier.cameras = {camera};
+        PlanChoice given;
+        QString why;
+        QVERIFY(only == u"-" || parseOnlyKeys({only}, &given.only, &why));
+        const QStringList changes = ::resumeChanges(earlier, folder, list, only == u"-" ? nullptr : &given, [&](const QString& name) {
+            return changed == QStringLiteral("gone:") + name ? QString()
+                : changed == name                           ? QStringLiteral("other")
+                                                            : name + QStringLiteral("-digest");
+        });
+        QCOMPARE(changes.size(), found.size());
+        for (qsizetype i = 0; i < found.size(); ++i)
+            QVERIFY2(changes[i].contains(found[i]), qPrintable(changes[i]));
     }
 
     // Written and read back, every field comes back; the names scripts read stay put.
     void roundTrip()
     {
         FleetReport report;
-        report.run = {QStringLiteral("kelvora-fleet"), QStringLiteral("1.2.3"), QStringLiteral("/home/op/fw"), {},
-                      QDateTime::fromString(QStringLiteral("2026-12-08T09:30:00.125Z"), Qt::ISODateWithMs), {}};
+        report.run.tool = QStringLiteral("kelvora-fleet");
+        report.run.version = QStringLiteral("1.2.3");
+        report.run.folder = QStringLiteral("/home/op/fw");
+        report.run.listSha256 = QString(64, QLatin1Char('b'));
+        report.run.parallel = 4;
+        report.run.canary = 2;
+        report.run.maxFailures = 3;
+        report.run.started = QDateTime::fromString(QStringLiteral("2026-12-08T09:30:00.125Z"), Qt::ISODateWithMs);
         report.run.choice.only = {0, 8};
         CameraReport r = plannedReport();
         r.credentialSource = QStringLiteral("file line 7");
         r.started = report.run.started.addSecs(2);
+        r.canary = true;
         noteFileStarted(r, 1);
         r.files[0].size = 1048576;
         r.files[0].sha256 = QString(64, QLatin1Char('a'));
         r.files[0].uploadSeconds = 0.25;
+        r.files[0].accepted = true;
+        r.files[0].earlier = true;
         noteRunEnded(r, FleetEnd::CameraNotBack, QStringLiteral("UpdateNG"), 1, FileResult::Failed);
         r.ended = r.started.addSecs(60);
         report.cameras = {r, ended("up-to-date", false, false)};
+        report.cameras[1].carriedOver = true;
 
         const QByteArray json = reportJson(report);
         const QJsonObject camera = QJsonDocument::fromJson(json).object().value(QStringLiteral("cameras")).toArray().at(0).toObject();
@@ -192,6 +334,7 @@ private slots:
         QCOMPARE(camera.value(QStringLiteral("started")).toString(), QStringLiteral("2026-12-08T09:30:02.125Z"));
         QCOMPARE(camera.value(QStringLiteral("versions_before")).toObject().value(QStringLiteral("network_cpu")).toString(),
                  QStringLiteral("V02.10"));
+        QCOMPARE(camera.value(QStringLiteral("files")).toArray().at(0).toObject().value(QStringLiteral("accepted")), QJsonValue(true));
         FleetReport back;
         QString error;
         QVERIFY2(parseReport(json, &back, &error), qPrintable(error));
@@ -205,8 +348,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("error");
-        QTest::newRow("not JSON") << QByteArray("{\"cameras\": [") << "not JSON";
-        QTest::newRow("cut short") << QByteArray() << "not JSON";
+        QTest::newRow("not JSON") << QByteArray("{\"cameras\": [} ]") << "not JSON";
+        QTest::newRow("empty") << QByteArray() << "cut short";
+        QTest::newRow("no end") << QByteArray(R"({"cameras":[{"address":"a"}]})") << "camera a: no end";
+        QTest::newRow("empty end") << QByteArray(R"({"cameras":[{"address":"a","end":""}]})") << "unknown end \"\"";
+        QTest::newRow("verified not a flag") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","verified":"yes"}]})")
+                                             << "\"verified\" is neither true nor false";
+        QTest::newRow("files not a list") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","files":{}}]})")
+                                          << "files that are not a list";
         QTest::newRow("no cameras") << QByteArray("{\"folder\": \"/fw\"}") << "no \"cameras\" list";
         QTest::newRow("camera without address") << QByteArray(R"({"cameras":[{"end":"completed"}]})") << "without an address";
         QTest::newRow("unknown end") << QByteArray(R"({"cameras":[{"address":"a","end":"done"}]})") << "unknown end \"done\"";
@@ -226,6 +375,56 @@ private slots:
         QString why;
         QVERIFY(!parseReport(json, &report, &why));
         QVERIFY2(why.contains(error), qPrintable(why));
+    }
+
+    // A report file edited by hand, or cut short, is refused at the line it goes wrong on.
+    void corruptFileNamesTheLine_data()
+    {
+        QTest::addColumn<QString>("edit");  // what is done to the written report
+        QTest::addColumn<QString>("error");
+        QTest::newRow("an end misspelt") << "misspell" << "camera 127.0.0.1:8081: unknown end \"compleeted\"";
+        QTest::newRow("an end removed") << "remove" << "camera 127.0.0.1:8081: no end";
+        QTest::newRow("cut in the second camera") << "cut" << "cut short";
+    }
+
+    void corruptFileNamesTheLine()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, error);
+        FleetReport report;
+        report.run.folder = QStringLiteral("/home/op/fw");
+        report.cameras = {plannedReport(), plannedReport()};
+        report.cameras[1].address = QStringLiteral("127.0.0.1:8081");
+        report.cameras[1].end = FleetEnd::Completed;
+        QList<QByteArray> lines = reportJson(report).split('\n');
+        // The second camera's end, wherever the writer put it.
+        qsizetype second = -1;
+        for (qsizetype i = 0, seen = 0; i < lines.size() && second < 0; ++i) {
+            seen += lines[i].contains("\"end\": ") ? 1 : 0;
+            second = seen == 2 ? i : -1;
+        }
+        QVERIFY(second > 0);
+        if (edit == u"misspell")
+            lines[second].replace("completed", "compleeted");
+        else if (edit == u"remove")
+            lines.removeAt(second);
+        else
+            lines = lines.mid(0, second + 1);
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(QStringLiteral("report.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(lines.join('\n')) > 0);
+        f.close();
+        FleetReport back;
+        QString why;
+        QVERIFY(!readReport(path, &back, &why));
+        // The line of the end itself; for a removed one, the camera's own line before it.
+        const int line = edit == u"remove" ? 0 : int(second) + 1;
+        QVERIFY2(why.contains(error), qPrintable(why));
+        if (line > 0)
+            QVERIFY2(why.startsWith(QStringLiteral("line %1: ").arg(line)), qPrintable(why));
+        else
+            QVERIFY2(why.startsWith(QStringLiteral("line ")), qPrintable(why));
     }
 
     // Cells a spreadsheet would run as formulas are defused; quoting as RFC 4180 has it.
@@ -274,17 +473,21 @@ private slots:
         two.cameras = {ended("upload-failed", false, true), ended("unreachable", false, false)};
         QString error;
         QVERIFY(appendHistory(path, one, &error));
+        // Half a record without its line end, as a full disk or another program left it:
+        // the next record is never glued onto it.
         QFile damage(path);
-        QVERIFY(damage.open(QIODevice::Append) && damage.write("{\"cameras\": [\n") > 0);
+        QVERIFY(damage.open(QIODevice::Append) && damage.write("{\"cameras\": [") > 0);
         damage.close();
         QVERIFY(appendHistory(path, two, &error));
         QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QVERIFY(damage.open(QIODevice::Append) && damage.write("{\"cameras\": [{") > 0);
+        damage.close();
         History history;
         QVERIFY(readHistory(path, &history, &error));
         QCOMPARE(history.reports.size(), std::size_t(2));
         QCOMPARE(history.reports[1].cameras.size(), std::size_t(2));
-        QCOMPARE(history.skipped.size(), 1);
-        QVERIFY(history.skipped[0].startsWith(QStringLiteral("line 2: not JSON")));
+        QCOMPARE(history.skipped, (QStringList{"line 2: cut short: the report ends before its last camera is whole",
+                                               "line 4: cut short (no line end)"}));
     }
 
     // A camera's log file never holds a credential, whole or as the Basic credential.
@@ -293,7 +496,7 @@ private slots:
         QTemporaryDir tmp;
         CameraLog log;
         QString error;
-        QVERIFY(log.open(tmp.path(), QStringLiteral("[::1]:8080"), &error));
+        QVERIFY(log.open(tmp.path(), QStringLiteral("[::1]:8080"), CameraLog::Opening::Fresh, &error));
         log.addSecret(QStringLiteral("admin"));
         log.addSecret(QStringLiteral("admin123"));
         log.addSecret(QStringLiteral("YWRtaW46YWRtaW4xMjM="));
@@ -305,6 +508,42 @@ private slots:
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z $"))
                      .match(QString::fromLatin1(line.left(25))).hasMatch(), line.constData());
         QCOMPARE(line.mid(25), QByteArray("Authorization: Basic ******** ******** ********\n"));
+        QCOMPARE(f.permissions() & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A resumed update goes on with the interrupted one's log, after a mark; a fresh one
+    // starts it anew.
+    void cameraLogResumed_data()
+    {
+        QTest::addColumn<bool>("resume");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("fresh") << false << QStringList{"second run"};
+        QTest::newRow("resumed") << true << QStringList{"first run", QLatin1String(kResumedMark), "second run"};
+    }
+
+    void cameraLogResumed()
+    {
+        QFETCH(bool, resume);
+        QFETCH(QStringList, lines);
+        QTemporaryDir tmp;
+        QString error;
+        {
+            CameraLog first;
+            QVERIFY(first.open(tmp.path(), QStringLiteral("127.0.0.1"), CameraLog::Opening::Fresh, &error));
+            first.write(QStringLiteral("first run"));
+        }
+        CameraLog second;
+        QVERIFY(second.open(tmp.path(), QStringLiteral("127.0.0.1"), resume ? CameraLog::Opening::Resume : CameraLog::Opening::Fresh,
+                            &error));
+        second.write(QStringLiteral("second run"));
+        QFile f(tmp.filePath(QStringLiteral("127.0.0.1.log")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QStringList got;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (!line.isEmpty())
+                got << QString::fromUtf8(line.mid(25));
+        }
+        QCOMPARE(got, lines);
     }
 };
 

@@ -93,7 +93,7 @@ struct WireCase {
     QByteArray code;        // type code, for the TK15/TK20 form
     QByteArray nameSuffix;  // the part's file name after the temporary folder's
     int fixed;              // body size beyond file and name
-    bool taken;             // the camera refuses an empty file and an empty type code
+    bool taken;             // the camera refuses an empty type code
 };
 
 struct RunCase {
@@ -179,8 +179,6 @@ private slots:
         const QByteArray firmware = fw("network_cpu", "V02.11");
         QTest::newRow("net img") << WireCase{CAM_MODELID_QV_TKD7_S, "fw", "net.img", firmware, ToolForm::Net, "",
                                              "\\fw\\\\net.img", 546, true};
-        QTest::newRow("cam bin, empty file") << WireCase{CAM_MODELID_QV_TK10, "fw", "cam.bin", "", ToolForm::Cam, "",
-                                                         "\\fw\\\\cam.bin", 568, false};
         QTest::newRow("tk20 ffe, folder outside latin-1")
             << WireCase{CAM_MODELID_QV_NEW_TK20_S, QString::fromUtf8("\u00e9\u20ac\U0001F600fw"), "lens.ffe", firmware,
                         ToolForm::Tk15Tk20, "5", "\\\xe9??fw\\\\lens.ffe", 295, true};
@@ -242,6 +240,12 @@ private slots:
             << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_eeprom", "c.eep", eep, 1}, {"cam_cpu", "c.bin", bin, 2},
                        {"-", "SHA256SUMS", sum(eep, "c.eep") + sum(bin, "c.bin"), 0}}, 0, "UpdateNG", true,
                        {"■DEBUG■SHA256SUMS OK", "NextFile", "■DEBUG■SHA256SUMS NG", "\"c.bin\"", "UpdateNG1"}, 1, true, "c.bin"};
+        // An empty image is no firmware: refused before anything is posted, the file named.
+        QTest::newRow("empty file") << RunCase{CAM_MODELID_QV_TK10, {{"cam_cpu", "cam.bin", QByteArray(""), 1}}, 1, "UpdateNG",
+                                               false, {"■DEBUG■VerUpFileOK", "■DEBUG■EmptyFile NG", "\"cam.bin\""}, 0, false};
+        QTest::newRow("empty second file")
+            << RunCase{CAM_MODELID_QV_NEW_TK20_H, {{"cam_eeprom", "c.eep", eep, 1}, {"cam_cpu", "c.bin", QByteArray(""), 2}}, 1,
+                       "UpdateNG", false, {"■DEBUG■EmptyFile NG", "\"c.bin\""}, 0, false};
         QTest::newRow("first file without form") << RunCase{CAM_MODELID_QV_TK10, {{"cam_eeprom", "c.eep", eep, 1}}, 1,
                                                             "VerUp Err", false, {"■DEBUG■VerUp Start NG"}, 0, false};
         QTest::newRow("later file without form")

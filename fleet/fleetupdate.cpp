@@ -1,0 +1,185 @@
+#include "fleet/fleetupdate.h"
+
+#include "fleet/fleetpolicy.h"
+
+#include <QHash>
+
+namespace {
+
+// The earlier report's camera at each address.
+QHash<QString, const CameraReport*> byAddress(const std::optional<FleetReport>& earlier)
+{
+    QHash<QString, const CameraReport*> cameras;
+    if (earlier) {
+        for (const CameraReport& c : earlier->cameras)
+            cameras.insert(c.address, &c);
+    }
+    return cameras;
+}
+
+} // namespace
+
+FleetUpdate::FleetUpdate(FleetUpdateSettings settings, FirmwareFolder* folder, QObject* parent)
+    : QObject(parent)
+    , m_settings(std::move(settings))
+    , m_folder(folder)
+    , m_record(m_settings.lockFolder, m_settings.reportPath, m_settings.historyPath)
+{
+    RunInfo& run = m_settings.run;
+    run.folder = m_folder->path();
+    run.listSha256 = m_folder->listSha256();
+    run.choice = m_settings.choice;
+    run.choice.skipCurrent = false;
+    run.choice.takenBefore.clear();
+    run.parallel = m_settings.options.parallel;
+    run.canary = m_settings.options.canary;
+    run.maxFailures = m_settings.options.maxFailures;
+    run.started = QDateTime::currentDateTimeUtc();
+    const auto earlier = byAddress(m_settings.earlier);
+    for (const QString& address : std::as_const(m_settings.addresses)) {
+        const CameraReport* before = earlier.value(address);
+        if (!before || !resumeSkips(*before))
+            m_asked << address;
+    }
+    connect(&m_driver, &FleetDriver::inquiriesDone, this, &FleetUpdate::askedAll);
+    connect(&m_driver, &FleetDriver::updatesDone, this, &FleetUpdate::finished);
+    connect(&m_driver, &FleetDriver::reportChanged, &m_record, &UpdateRecord::changed);
+    connect(&m_record, &UpdateRecord::writeFailed, this, [this](const QString& error) {
+        // Without its record a roll-out could not be resumed safely: nothing more starts.
+        m_driver.stopStarting();
+        emit recordFailed(error);
+    });
+}
+
+FleetUpdate::~FleetUpdate() = default;
+
+bool FleetUpdate::lock(QString* refusal)
+{
+    return m_record.lock(m_asked, refusal);
+}
+
+bool FleetUpdate::begin(QString* error)
+{
+    return m_record.begin([this] { return report(); }, error);
+}
+
+void FleetUpdate::ask()
+{
+    const auto earlier = byAddress(m_settings.earlier);
+    std::vector<int> comeBack;
+    for (const QString& address : std::as_const(m_asked)) {
+        const CameraReport* before = earlier.value(address);
+        comeBack.push_back(before ? comeBackSeconds(*before) : 0);
+    }
+    m_driver.inquire(m_asked, m_settings.inquiries, comeBack);
+}
+
+const std::vector<PlanEntry>& FleetUpdate::plan()
+{
+    m_entries.clear();
+    const auto earlier = byAddress(m_settings.earlier);
+    QHash<QString, const ScanResult*> scans;
+    for (const ScanResult& scan : m_driver.scans())
+        scans.insert(scan.address, &scan);
+    for (const QString& address : std::as_const(m_settings.addresses)) {
+        PlanEntry entry;
+        const CameraReport* before = earlier.value(address);
+        if (before && resumeSkips(*before)) {
+            entry.carriedOver = true;
+            entry.earlier = *before;
+            entry.scan.address = address;
+            m_entries.push_back(entry);
+            continue;
+        }
+        const ScanResult* scan = scans.value(address);
+        if (scan)
+            entry.scan = *scan;
+        else
+            entry.scan.address = address;
+        PlanChoice choice = m_settings.choice;
+        if (before) {
+            // A resumed update never sends a file again that the camera already runs, nor one
+            // it took before, whatever its versions say.
+            choice.skipCurrent = true;
+            entry.takenBefore = filesTakenBefore(*before);
+            for (const ReportedFile& f : entry.takenBefore)
+                choice.takenBefore.insert(f.component);
+        }
+        if (entry.scan.ok)
+            entry.plan = planCamera(*m_folder, entry.scan.camera, choice);
+        m_entries.push_back(entry);
+    }
+    return m_entries;
+}
+
+QStringList FleetUpdate::folderRefusals() const
+{
+    QStringList refused;
+    for (const PlanEntry& entry : m_entries) {
+        if (!entry.carriedOver && entry.scan.ok && planRefusesFolder(entry.plan) && !refused.contains(entry.plan.reason))
+            refused << entry.plan.reason;
+    }
+    return refused;
+}
+
+int FleetUpdate::runs() const
+{
+    return int(std::count_if(m_entries.begin(), m_entries.end(),
+                             [](const PlanEntry& e) { return !e.carriedOver && e.scan.ok && e.plan.valid; }));
+}
+
+void FleetUpdate::start(const std::vector<CameraCredential>& credentials)
+{
+    std::vector<QString> basics;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const CameraCredential given = i < credentials.size() ? credentials[i] : CameraCredential();
+        if (!m_entries[i].carriedOver && m_entries[i].scan.ok && m_entries[i].plan.valid)
+            m_entries[i].credentialSource = given.source;
+        basics.push_back(given.basic);
+    }
+    m_started = true;
+    // The driver holds the plans, and with them the copies to send, from here on.
+    m_driver.update(std::exchange(m_entries, {}), basics, m_settings.options, m_folder->sums());
+}
+
+void FleetUpdate::cancel()
+{
+    m_driver.stopStarting();
+}
+
+FleetReport FleetUpdate::report() const
+{
+    FleetReport report;
+    report.run = m_settings.run;
+    if (m_started) {
+        report.cameras = m_driver.reports();
+        return report;
+    }
+    // Before the runs: every camera pending but those carried over, as the earlier report had them.
+    const auto earlier = byAddress(m_settings.earlier);
+    for (const QString& address : std::as_const(m_settings.addresses)) {
+        const CameraReport* before = earlier.value(address);
+        CameraReport camera;
+        if (before && resumeSkips(*before)) {
+            camera = *before;
+            camera.carriedOver = true;
+        } else {
+            camera.address = address;
+            // What the camera took before is kept in the report until this run knows better.
+            if (before) {
+                for (ReportedFile f : filesTakenBefore(*before)) {
+                    f.earlier = true;
+                    camera.files.push_back(f);
+                }
+            }
+        }
+        report.cameras.push_back(camera);
+    }
+    return report;
+}
+
+UpdateRecord::Outcome FleetUpdate::finish()
+{
+    m_settings.run.ended = QDateTime::currentDateTimeUtc();
+    return m_record.finish(report());
+}

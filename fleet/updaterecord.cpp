@@ -1,0 +1,115 @@
+#include "fleet/updaterecord.h"
+
+#include "fleet/history.h"
+#include "fleet/reportjournal.h"
+
+#include <QHash>
+
+namespace {
+
+// Named, at most this many, in a refusal; the rest counted.
+constexpr int kNamedInRefusal = 10;
+
+QString holderText(const UpdateLock& lock)
+{
+    return lock.holderPid() > 0 ? QStringLiteral("process %1").arg(lock.holderPid()) : QStringLiteral("a process");
+}
+
+} // namespace
+
+UpdateRecord::UpdateRecord(const QString& lockFolder, const QString& reportPath, const QString& historyPath, QObject* parent)
+    : QObject(parent)
+    , m_lockFolder(lockFolder)
+    , m_reportPath(reportPath)
+    , m_historyPath(historyPath)
+{
+}
+
+UpdateRecord::~UpdateRecord() = default;
+
+bool UpdateRecord::lock(const QStringList& cameras, QString* refusal)
+{
+    std::vector<UpdateLock> locks;
+    QStringList held;
+    QString failure;
+    if (!m_reportPath.isEmpty()) {
+        UpdateLock report = UpdateLock::report(m_lockFolder, m_reportPath);
+        if (report.outcome() == UpdateLock::Outcome::Held)
+            held << QStringLiteral("the report \"%1\" (%2)").arg(m_reportPath, holderText(report));
+        else if (!report.held())
+            failure = report.error();
+        locks.push_back(std::move(report));
+    }
+    int more = 0;
+    for (const QString& camera : cameras) {
+        if (!failure.isEmpty())
+            break;
+        UpdateLock lock = UpdateLock::camera(m_lockFolder, camera);
+        if (lock.outcome() == UpdateLock::Outcome::Held) {
+            if (held.size() < kNamedInRefusal)
+                held << QStringLiteral("%1 (%2)").arg(camera, holderText(lock));
+            else
+                ++more;
+        } else if (!lock.held()) {
+            failure = lock.error();
+        }
+        locks.push_back(std::move(lock));
+    }
+    if (!failure.isEmpty()) {
+        *refusal = QStringLiteral("cannot take the update's locks: %1").arg(failure);
+        return false;
+    }
+    if (!held.isEmpty()) {
+        if (more > 0)
+            held << QStringLiteral("and %1 more").arg(more);
+        *refusal = QStringLiteral("being updated by another Kelvora process: %1").arg(held.join(QStringLiteral(", ")));
+        return false;
+    }
+    m_locks = std::move(locks);
+    return true;
+}
+
+bool UpdateRecord::begin(Source source, QString* error)
+{
+    if (m_reportPath.isEmpty())
+        return true;
+    m_journal = std::make_unique<ReportJournal>(m_reportPath, std::move(source));
+    if (!m_journal->writeNow(error))
+        return false;
+    connect(m_journal.get(), &ReportJournal::writeFailed, this, [this](const QString& why) {
+        if (m_failed.isEmpty())
+            m_failed = why;
+        emit writeFailed(why);
+    });
+    return true;
+}
+
+void UpdateRecord::changed()
+{
+    if (m_journal)
+        m_journal->schedule();
+}
+
+UpdateRecord::Outcome UpdateRecord::finish(const FleetReport& report)
+{
+    Outcome outcome;
+    if (m_journal) {
+        QString error;
+        // The last write holds the whole report; one that failed before it is still told.
+        if (!m_journal->writeNow(&error)) {
+            outcome.reportWritten = false;
+            outcome.reportError = error;
+        } else if (!m_failed.isEmpty()) {
+            outcome.reportWritten = false;
+            outcome.reportError = m_failed + QStringLiteral(" (while cameras were at work; the last write succeeded)");
+        }
+    }
+    if (!m_historyPath.isEmpty()) {
+        QString error;
+        outcome.historyWritten = appendHistory(m_historyPath, report, &error);
+        outcome.historyError = error;
+    }
+    m_journal.reset();
+    m_locks.clear();
+    return outcome;
+}
