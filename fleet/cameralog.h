@@ -3,7 +3,8 @@
 
 // One camera's debug log in a file of its own (--log-dir). Every line is written as the
 // run gives it, after the UTC time it was written ("2026-12-08T09:30:00.125Z "), except
-// that the secrets it is told about never reach the file.
+// that the secrets it is told about never reach the file and its control characters are
+// written as displaySafe writes them ("\x1b").
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "cli/fleet/progressview.h"
 
 #include "cli/fleet/terminalprompt.h"
+#include "common/displaytext.h"
 #include "common/writeall.h"
 
 #include <sys/ioctl.h>
@@ -22,7 +23,7 @@ QString percentText(int percent, int step)
 
 QString statusText(const CameraStatus& s, int step)
 {
-    const QString file = QStringLiteral("file %1/%2 %3").arg(s.fileNumber).arg(s.fileCount).arg(s.fileName);
+    const QString file = QStringLiteral("file %1/%2 %3").arg(s.fileNumber).arg(s.fileCount).arg(displaySafe(s.fileName));
     switch (s.phase) {
     case CameraStatus::Phase::Waiting: return QStringLiteral("waiting");
     case CameraStatus::Phase::Asking: return QStringLiteral("asking the camera");
@@ -37,7 +38,8 @@ QString statusText(const CameraStatus& s, int step)
         return QStringLiteral("up to date");
     if (s.end == FleetEnd::Completed)
         return s.verified ? QStringLiteral("completed, verified") : QStringLiteral("completed, NOT verified");
-    return s.message.isEmpty() ? fleetEndName(s.end) : fleetEndName(s.end) + QStringLiteral(": ") + s.message;
+    // A camera's own words (why it was not reached) may hold anything.
+    return s.message.isEmpty() ? fleetEndName(s.end) : fleetEndName(s.end) + QStringLiteral(": ") + displaySafe(s.message);
 }
 
 ProgressView::ProgressView(Writer writer, bool terminal)
@@ -79,9 +81,10 @@ int ProgressView::rows() const
 
 QString ProgressView::line(const CameraStatus& status, int step) const
 {
+    const QString address = displaySafe(status.address);
     if (!m_terminal)
-        return status.address + QLatin1Char(' ') + statusText(status, step);
-    return status.address.leftJustified(m_addressWidth) + QStringLiteral("  ") + statusText(status, step);
+        return address + QLatin1Char(' ') + statusText(status, step);
+    return address.leftJustified(m_addressWidth) + QStringLiteral("  ") + statusText(status, step);
 }
 
 void ProgressView::update(const CameraStatus& status)
@@ -109,8 +112,9 @@ void ProgressView::update(const CameraStatus& status)
     redraw({});
 }
 
-void ProgressView::print(const QString& text)
+void ProgressView::print(const QString& line)
 {
+    const QString text = displaySafe(line);
     if (m_terminal)
         redraw({text});
     else

@@ -4,7 +4,9 @@
 // The update's progress on the terminal. On a terminal every camera at work has one live
 // line, redrawn in place; a camera that has ended leaves its last line above them. Not on
 // a terminal, one plain line per event ("192.0.2.5 file 1/3 main.bin uploading 40%"),
-// percentages in steps of ten. Widget-free.
+// percentages in steps of ten. Addresses, file names, a camera's words and printed lines
+// are shown as displaySafe writes them: nothing but the view draws on the terminal.
+// Widget-free.
 
 #include "fleet/camerastatus.h"
 
@@ -16,7 +18,8 @@
 #include <functional>
 
 // What the status says after the address: "file 2/3 main.bin uploading 40%",
-// "completed, verified", "upload-refused: VerUp Err". A percent is floored to `step`.
+// "completed, verified", "upload-refused: VerUp Err", its file name and message made safe
+// to show. A percent is floored to `step`.
 QString statusText(const CameraStatus& status, int step = 1);
 
 class ProgressView
