@@ -11,4 +11,15 @@
 // too, is left as it is.
 QString displaySafe(const QString& text);
 
+// Columns the text takes on a terminal: a character outside the Basic Multilingual Plane
+// (a surrogate pair) counts once, a combining mark or other zero-width character none, an
+// East Asian wide or full-width one two. For text that displaySafe has been through.
+int displayWidth(const QString& text);
+
+// The text in at most `columns` columns, with an ellipsis ("…") where it is cut: its start
+// and end kept (the end gets the odd column), or with `keepStart` false its end only. A
+// character is never split from its combining marks, nor a surrogate pair. Text that fits
+// is returned as it is; no room at all gives an empty text.
+QString elidedText(const QString& text, int columns, bool keepStart = true);
+
 #endif

@@ -128,6 +128,42 @@ private slots:
         QCOMPARE(::displaySafe(text), shown);
     }
 
+    // Cut to the columns a terminal gives it: wide characters take two, marks none, and no
+    // character is parted from its marks or split from its other half.
+    void elidedText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<bool>("keepStart");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("width");
+        const QString servo = QStringLiteral("qv_servo_cpu_V0120.spt");
+        QTest::newRow("fits") << servo << 22 << true << servo << 22;
+        QTest::newRow("start and end") << servo << 17 << true << QStringLiteral("qv_servo…0120.spt") << 17;
+        QTest::newRow("the end gets the odd column") << servo << 12 << true << QStringLiteral("qv_se…20.spt") << 12;
+        QTest::newRow("end only") << QStringLiteral("192.0.2.105:8080") << 9 << false << QStringLiteral("…105:8080") << 9;
+        QTest::newRow("no room") << servo << 0 << true << QString() << 0;
+        QTest::newRow("an ellipsis only") << servo << 1 << true << QStringLiteral("…") << 1;
+        QTest::newRow("combining marks") << QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301") << 4 << true
+                                         << QStringLiteral("e\u0301…e\u0301e\u0301") << 4;
+        QTest::newRow("wide") << QStringLiteral("カメラ温度.spt") << 9 << true << QStringLiteral("カメ….spt") << 9;
+        QTest::newRow("surrogate pairs, wide") << utf16(u"\U0001F4F7\U0001F4F7\U0001F4F7\U0001F4F7"sv) << 4 << true
+                                               << utf16(u"\u2026\U0001F4F7"sv) << 3;
+        QTest::newRow("surrogate pairs, narrow") << utf16(u"\U0001D400\U0001D401\U0001D402\U0001D403"sv) << 3 << true
+                                                 << utf16(u"\U0001D400\u2026\U0001D403"sv) << 3;
+    }
+
+    void elidedText()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, columns);
+        QFETCH(bool, keepStart);
+        QFETCH(QString, shown);
+        QFETCH(int, width);
+        QCOMPARE(::elidedText(text, columns, keepStart), shown);
+        QCOMPARE(displayWidth(shown), width);
+    }
+
     // Every table from data: the camera's, the folder's and a report's words reach the
     // terminal escaped, and columns are as wide as what is shown.
     void tablesEscaped_data()
@@ -237,8 +273,8 @@ private slots:
         QTest::newRow("an echoed ^C is wiped")
             << 80 << 24 << std::vector<CameraStatus>{status(a, P::Asking), CameraStatus(), status(a, P::Verifying)}
             << QStringList{"127.0.0.1:8080  verifying"};
-        QTest::newRow("cut to the width") << 30 << 24 << std::vector<CameraStatus>{status(a, P::Uploading, 40)}
-                                          << QStringList{"127.0.0.1:8080  file 1/2 net."};
+        QTest::newRow("fit to the width, the state whole") << 30 << 24 << std::vector<CameraStatus>{status(a, P::Uploading, 40)}
+                                                          << QStringList{"127.0.0.1:8080  uploading 40%"};
         CameraStatus hostile = status(a, P::Uploading, 40);
         hostile.fileName = QStringLiteral("net") + kHostile + QStringLiteral(".img");
         QTest::newRow("camera and folder text escaped")
@@ -271,6 +307,76 @@ private slots:
         // No control character but the view's own: line ends, cursor up, clearing.
         const QString own = QString::fromUtf8(written).remove(QRegularExpression(QStringLiteral("\x1b\\[(\\d+A|K|J)|\r")));
         QVERIFY2(controlFree(own), qPrintable(own.toHtmlEscaped()));
+    }
+
+    // A live line fits the screen (its columns less one): the file name gives way first, to
+    // its shortest, then the address's padding, then the address; the state and its
+    // percentage never. An ended line goes above whole, as does every plain line.
+    void fitted_data()
+    {
+        using P = CameraStatus::Phase;
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<CameraStatus>("event");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("state");
+        const QString long_ = QStringLiteral("qv_servo_cpu_V0120_build-2026-12-08_release-candidate.spt");
+        const auto at = [&](P phase, int percent, const QString& name = QString()) {
+            CameraStatus s = status(QStringLiteral("192.0.2.105:8080"), phase, percent);
+            s.fileNumber = 2;
+            s.fileCount = 3;
+            s.fileName = name.isNull() ? long_ : name;
+            return s;
+        };
+        const QString up = QStringLiteral("uploading 40%");
+        const QString restart = QStringLiteral("waiting for restart 40%");
+        const QString network = QStringLiteral("checking the network version");
+        QTest::newRow("120, uploading") << 120 << at(P::Uploading, 40)
+                                        << "192.0.2.105:8080    file 2/3 " + long_ + " uploading 40%" << up;
+        QTest::newRow("80, uploading") << 80 << at(P::Uploading, 40)
+                                       << QStringLiteral("192.0.2.105:8080    file 2/3 qv_servo_cpu_V012…ease-candidate.spt uploading 40%") << up;
+        QTest::newRow("80, restart") << 80 << at(P::Restarting, 40)
+                                     << QStringLiteral("192.0.2.105:8080    file 2/3 qv_servo_cpu…candidate.spt waiting for restart 40%") << restart;
+        QTest::newRow("80, network") << 80 << at(P::CheckingNetwork, -1)
+                                     << QStringLiteral("192.0.2.105:8080    file 2/3 qv_servo_c…didate.spt checking the network version") << network;
+        QTest::newRow("60, uploading") << 60 << at(P::Uploading, 40)
+                                       << QStringLiteral("192.0.2.105:8080    file 2/3 qv_serv…date.spt uploading 40%") << up;
+        QTest::newRow("60, restart") << 60 << at(P::Restarting, 40)
+                                     << QStringLiteral("….2.105:8080  file 2/3 qv_se…te.spt waiting for restart 40%") << restart;
+        QTest::newRow("60, network") << 60 << at(P::CheckingNetwork, -1)
+                                     << QStringLiteral("192.0.2.105:8080    file 2/3 checking the network version") << network;
+        QTest::newRow("40, uploading") << 40 << at(P::Uploading, 40) << QStringLiteral("…2.0.2.105:8080  file 2/3 uploading 40%") << up;
+        QTest::newRow("40, restart") << 40 << at(P::Restarting, 100) << QStringLiteral("…0.2.105:8080  waiting for restart 100%") << "waiting for restart 100%";
+        QTest::newRow("40, network") << 40 << at(P::CheckingNetwork, -1) << QStringLiteral("…105:8080  checking the network version") << network;
+        QTest::newRow("80, short name") << 80 << at(P::Restarting, 40, QStringLiteral("net.img"))
+                                        << "192.0.2.105:8080    file 2/3 net.img waiting for restart 40%" << restart;
+        QTest::newRow("80, escaped name") << 80 << at(P::Uploading, 40, QStringLiteral("\x1b[2J") + long_)
+                                          << QStringLiteral("192.0.2.105:8080    file 2/3 \\x1b[2Jqv_servo_c…ease-candidate.spt uploading 40%") << up;
+        CameraStatus ended = at(P::Ended, -1);
+        ended.end = FleetEnd::CameraNotBack;
+        ended.message = QStringLiteral("UpdateNG");
+        QTest::newRow("40, ended, whole") << 40 << ended << "192.0.2.105:8080    camera-not-back: UpdateNG"
+                                          << "camera-not-back: UpdateNG";
+        QTest::newRow("60, wide name") << 60 << at(P::Uploading, 40, QStringLiteral("カメラ_サーボ_V0120_リリース候補.spt"))
+                                       << QStringLiteral("192.0.2.105:8080    file 2/3 カメラ_…候補.spt uploading 40%") << up;
+    }
+
+    void fitted()
+    {
+        QFETCH(int, columns);
+        QFETCH(CameraStatus, event);
+        QFETCH(QString, shown);
+        QFETCH(QString, state);
+        QByteArray written;
+        ProgressView view([&written](const QByteArray& bytes) { written += bytes; }, true);
+        view.setScreenSize(columns, 24);
+        view.setAddressWidth(18);
+        view.update(event);
+        const QStringList lines = screen(written);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(event.phase == CameraStatus::Phase::Ended || displayWidth(lines[0]) < columns, qPrintable(lines[0]));
+        QVERIFY(lines[0].endsWith(QLatin1Char(' ') + state));
+        QVERIFY(lines[0].startsWith(QStringLiteral("192.0.2.105:8080")) || lines[0].startsWith(QStringLiteral("\u2026")));
+        QCOMPARE(lines[0], shown);
     }
 
     // Not on a terminal: one plain line per change, percentages in steps of ten.
