@@ -1,6 +1,7 @@
 #include "fleet/cameralog.h"
 
 #include "common/debuglog.h"
+#include "common/displaytext.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -51,6 +52,10 @@ void CameraLog::write(const QString& line)
     QString text = line;
     for (const QString& secret : std::as_const(m_secrets))
         text.replace(secret, QLatin1String(kelvora::kSecretMask));
+    // A camera's answers reach the log as they came; whoever reads the file on a terminal
+    // must not have them drawn as escape sequences. A line stays one line. After the
+    // masks: a secret with a control character in it would no longer be found escaped.
+    text = displaySafe(text);
     const QByteArray stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
     m_file.write(stamp + ' ' + text.toUtf8() + '\n');
     m_file.flush();

@@ -4,8 +4,9 @@
 // One camera's debug log in a file of its own (--log-dir), private to the user (0600).
 // Every line is written as the run gives it, after the UTC time it was written
 // ("2026-12-08T09:30:00.125Z "), except that the secrets it is told about never reach the
-// file. A resumed update goes on with the interrupted one's log after a line that marks
-// the new run, so the trace of what happened before the interruption is kept.
+// file and its control characters are written as displaySafe writes them ("\x1b"). A
+// resumed update goes on with the interrupted one's log after a line that marks the new
+// run, so the trace of what happened before the interruption is kept.
 
 #include <QFile>
 #include <QString>

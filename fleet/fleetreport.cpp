@@ -1,7 +1,7 @@
 #include "fleet/fleetreport.h"
 
+#include "common/displaytext.h"
 #include "common/nametable.h"
-
 #include "launch/componentversions.h"
 
 #include <QFile>
@@ -261,13 +261,15 @@ bool readCamera(const QJsonObject& o, CameraReport* r, ReadError* error)
 
 // ---- CSV ----
 
-QByteArray csvCell(QString text)
+// A line break is a control character too: a camera's text never spreads a row over lines,
+// and a tab or CR can no longer start a cell.
+QByteArray csvCell(const QString& cell)
 {
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    QString text = displaySafe(cell);
+    static const QString formulaStarts = QStringLiteral("=+-@");
     if (!text.isEmpty() && formulaStarts.contains(text.front()))
         text.prepend(QLatin1Char('\''));
-    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))
-        || text.contains(QLatin1Char('\r'))) {
+    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(','))) {
         text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
         text = QLatin1Char('"') + text + QLatin1Char('"');
     }

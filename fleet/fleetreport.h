@@ -151,9 +151,11 @@ bool parseReport(const QByteArray& json, FleetReport* report, QString* error, in
 bool readReport(const QString& path, FleetReport* report, QString* error);
 
 // CSV for a spreadsheet (RFC 4180, CRLF): scan, one row a camera; report, one row a file
-// (a camera without files has one row of its own). A cell a spreadsheet would take for a
-// formula (starting with "=", "+", "-", "@", tab or CR) is written with a leading "'":
-// cameras and folders are not trusted to write into someone's spreadsheet.
+// (a camera without files has one row of its own). Cameras and folders are not trusted to
+// write into someone's spreadsheet: a cell's control characters, line breaks too, are
+// written as displaySafe writes them ("\x0a"), so every row is one line; a cell a
+// spreadsheet would take for a formula (starting with "=", "+", "-" or "@") is written with
+// a leading "'". The JSON forms keep every character as it came.
 QByteArray scanCsv(const std::vector<ScanResult>& results);
 QByteArray reportCsvHeader();
 QByteArray reportCsvRows(const FleetReport& report);

@@ -1,5 +1,6 @@
 #include "cli/fleet/fleetoutput.h"
 
+#include "common/displaytext.h"
 #include "launch/componentversions.h"
 
 #include <array>
@@ -11,9 +12,14 @@ constexpr std::array<const char*, kComponentCount> kVersionHeads{
     {"CAM", "NET", "SERVO", "IF-CPU", "FRONT", "BACK", "LENS", "CAM-EEP", "IF-EEP"}};
 
 // Rows padded to their columns' widths, two blanks apart. A row shorter than the head
-// ends in free text: its last cell sets no column's width.
-QString formatTable(const QList<QStringList>& rows)
+// ends in free text: its last cell sets no column's width. Cells come from cameras, the
+// folder and report files: made safe first, so the widths are those shown.
+QString formatTable(QList<QStringList> rows)
 {
+    for (QStringList& row : rows) {
+        for (QString& cell : row)
+            cell = displaySafe(cell);
+    }
     const qsizetype columns = rows.isEmpty() ? 0 : rows.first().size();
     QList<qsizetype> widths(columns, 0);
     for (const QStringList& row : rows) {
@@ -72,16 +78,16 @@ QString planTable(const std::vector<PlanEntry>& entries)
     QString out;
     for (const PlanEntry& e : entries) {
         if (!e.scan.ok) {
-            out += QStringLiteral("%1  unreachable: %2\n").arg(e.scan.address, e.scan.error);
+            out += QStringLiteral("%1  unreachable: %2\n").arg(displaySafe(e.scan.address), displaySafe(e.scan.error));
             continue;
         }
         const CameraPlan& p = e.plan;
-        QString head = e.scan.address + QStringLiteral("  ") + textOr(fleetModelName(e.scan.camera.ModelID), "unknown model");
+        QString head = displaySafe(e.scan.address) + QStringLiteral("  ") + textOr(fleetModelName(e.scan.camera.ModelID), "unknown model");
         if (!p.section.isEmpty())
-            head += QStringLiteral("  [%1]").arg(p.section);
+            head += QStringLiteral("  [%1]").arg(displaySafe(p.section));
         if (!p.valid) {
-            out += head + QStringLiteral("  %1: %2").arg(endText(p.end), p.reason)
-                + (p.message.isEmpty() ? QStringLiteral("\n") : QStringLiteral(" (%1)\n").arg(p.message));
+            out += head + QStringLiteral("  %1: %2").arg(endText(p.end), displaySafe(p.reason))
+                + (p.message.isEmpty() ? QStringLiteral("\n") : QStringLiteral(" (%1)\n").arg(displaySafe(p.message)));
             continue;
         }
         out += head + QStringLiteral("  versions accepted, %1 to send\n")
@@ -123,7 +129,8 @@ QString runHeader(const RunInfo& run)
 {
     const auto time = [](const QDateTime& t) { return t.isValid() ? utcText(t) : QStringLiteral("-"); };
     return QStringLiteral("%1 %2, folder %3\nstarted %4, ended %5\n")
-        .arg(textOr(run.tool, "kelvora-fleet"), textOr(run.version, "?"), textOr(run.folder, "-"), time(run.started),
+        .arg(displaySafe(textOr(run.tool, "kelvora-fleet")), displaySafe(textOr(run.version, "?")),
+             displaySafe(textOr(run.folder, "-")), time(run.started),
              run.ended.isValid() ? utcText(run.ended) : QStringLiteral("- (not ended: interrupted, or still going)"));
 }
 

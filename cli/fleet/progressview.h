@@ -2,9 +2,12 @@
 #define KELVORA_FLEET_PROGRESSVIEW_H
 
 // The update's progress on the terminal. On a terminal every camera at work has one live
-// line, redrawn in place; a camera that has ended leaves its last line above them. Not on
-// a terminal, one plain line per event ("192.0.2.5 file 1/3 main.bin uploading 40%"),
-// percentages in steps of ten. Widget-free.
+// line, redrawn in place and fitted to the screen's width (the file name gives way first,
+// the state and its percentage never); a camera that has ended leaves its last line, whole,
+// above them. Not on a terminal, one plain line per event ("192.0.2.5 file 1/3 main.bin
+// uploading 40%"), percentages in steps of ten, never cut. Addresses, file names, a
+// camera's words and printed lines are shown as displaySafe writes them: nothing but the
+// view draws on the terminal. Widget-free.
 
 #include "fleet/camerastatus.h"
 
@@ -16,7 +19,8 @@
 #include <functional>
 
 // What the status says after the address: "file 2/3 main.bin uploading 40%",
-// "completed, verified", "upload-refused: VerUp Err". A percent is floored to `step`.
+// "completed, verified", "upload-refused: VerUp Err", its file name and message made safe
+// to show. A percent is floored to `step`.
 QString statusText(const CameraStatus& status, int step = 1);
 
 class ProgressView
@@ -56,7 +60,7 @@ private:
     int m_rows = 0;
     int m_addressWidth = 0;
     QStringList m_liveOrder;                 // addresses with a live line, in order of start
-    QHash<QString, QString> m_liveText;      // by address
+    QHash<QString, CameraStatus> m_live;     // the status of each live line, by address
     QHash<QString, QString> m_printed;       // plain mode: last line written, by address
     QStringList m_drawn;                     // terminal: the live lines as last drawn
 };

@@ -252,6 +252,49 @@ private slots:
         QVERIFY(sims[0]->uploads().empty());
     }
 
+    // A camera's answers are the camera's: what it says reaches the table and the CSV with
+    // its control characters escaped, and the JSON as it came (JSON escapes C0; a C1 stays a
+    // character). The network version is read from where the window reads it (six
+    // characters before the last four): "d", BEL, ESC "[2J" of the answer; the camera CPU's
+    // holds an 8-bit CSI.
+    void hostileAnswers_data()
+    {
+        QTest::addColumn<QStringList>("format");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("table") << QStringList{}
+                               << QStringList{QStringLiteral("\\x9b2JV01  d\\x07\\x1b[2J  V01.10")};
+        QTest::newRow("csv") << QStringList{"--csv"}
+                             << QStringList{QStringLiteral(",QV_TK300,QV-TK300,\\x9b2JV01,d\\x07\\x1b[2J,V01.10,")};
+        QTest::newRow("json") << QStringList{"--json"}
+                              << QStringList{QStringLiteral("\"network_cpu\": \"d\\u0007\\u001b[2J\""),
+                                             QStringLiteral("\"cam_cpu\": \"\u009b2JV01\"")};
+    }
+
+    void hostileAnswers()
+    {
+        QFETCH(QStringList, format);
+        QFETCH(QStringList, shown);
+        QStringList addresses;
+        const auto sims = cameras({"127.0.6.1"}, {"pw"}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(1));
+        sims[0]->setVersion(3, "\x1b]0;pwned\x07\x1b[2J");
+        sims[0]->setVersion(1, "\x9b" "2JV01");
+        const Result r = run(QStringList{"scan"} + format + addresses, m_env);
+        QVERIFY2(r.exit == 0, qPrintable(r.out + r.err));
+        for (const QString& text : shown)
+            QVERIFY2(r.out.contains(text), qPrintable(r.out));
+        if (format.contains(QStringLiteral("--json"))) {
+            const QJsonObject versions = QJsonDocument::fromJson(r.out.toUtf8())
+                                             .object().value(QStringLiteral("cameras")).toArray().at(0).toObject()
+                                             .value(QStringLiteral("versions")).toObject();
+            QCOMPARE(versions.value(QStringLiteral("network_cpu")).toString(), QStringLiteral("d\x07\x1b[2J"));
+            QCOMPARE(versions.value(QStringLiteral("cam_cpu")).toString(), QString::fromLatin1("\x9b" "2JV01"));
+            return;
+        }
+        for (const QChar c : r.out)
+            QVERIFY2(c == u'\n' || c == u'\r' || (c.unicode() >= 0x20 && (c.unicode() < 0x7f || c.unicode() > 0x9f)), qPrintable(r.out));
+    }
+
     // kill -9 in mid-update, then --resume: every camera ends done, and none is sent a file
     // it already took before the kill.
     void resumeAfterKill()
