@@ -2,9 +2,11 @@
 """The collection as an integrator runs it: ansible-playbook over two sites, both this
 machine (ansible_connection=local), each with simulated cameras on loopback addresses of its
 own. Runs the modules' checks, then the example roll-out: in check mode (nothing may be
-sent), for real (both sites changed), again (up to date, nothing changed), with one site's
-password refused (that site fails, the other does not), and with the canary site refused
-(no other site starts). No password may appear in any output, report, log or leftover file.
+sent, nothing on disk may change), for real (both sites changed), again (up to date, nothing
+changed), under the first run's name with one site refused by kelvora-fleet (that site fails
+and is "not-run" in the table, the other does not fail), and with the canary site's password
+refused (no other site starts). No user ID or password may appear in any output, registered
+result, report, log or leftover file.
 
 run_test.py KELVORA_FLEET KELVORA_CAMSIM
 Exits 77 (CTest's skip) when ansible-playbook is not installed.
@@ -14,6 +16,7 @@ import csv
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -25,11 +28,14 @@ SOURCE_DIR = os.path.dirname(ANSIBLE_DIR)
 ROLLOUT = os.path.join(ANSIBLE_DIR, 'examples', 'rollout.yml')
 FIRMWARE = os.path.join(SOURCE_DIR, 'samples', 'qv-firmware')
 
+USER_A = 'kv-operator-alpha'         # site A's cameras, given as kelvora_user
+USER_B = 'kv-operator-bravo'         # site B's cameras, in its credentials file
 PASSWORD_A = 'Alpha pass#1 s3cret'   # site A's cameras, given as kelvora_password
 PASSWORD_B = 'Bravo:s3cr#t 2'        # site B's cameras, in its credentials file
 WRONG_A = 'Wrong-alpha 7y'
-WRONG_B = 'Wrong-bravo 9x'
-SECRETS = (PASSWORD_A, PASSWORD_B, WRONG_A, WRONG_B)
+CREDENTIALS = (USER_A, USER_B, PASSWORD_A, PASSWORD_B, WRONG_A)
+ANSIBLE_OWN = ('ansible-home', 'ansible-local-tmp', 'ansible-remote-tmp')   # what Ansible keeps for itself
+TMP = 'tmp'   # TMPDIR, where Ansible unpacks every module it runs and removes it after
 
 PYTHON = 'auto_silent'  # the site machines' interpreter, from ansible-playbook's first line
 PLAYBOOK_SECONDS = 90   # one ansible-playbook run, at most
@@ -45,12 +51,12 @@ def check(condition, what):
 class Camera:
     """One kelvora-camsim on ADDRESS; its output (one line per request) in a log file."""
 
-    def __init__(self, camsim, address, port, password, log_dir):
+    def __init__(self, camsim, address, port, user, password, log_dir):
         self.address = address
         self.log = os.path.join(log_dir, 'camsim-%s.log' % address)
         with open(self.log, 'w') as out:
             self.proc = subprocess.Popen([camsim, '--bind', address, '--port', str(port), '--restart-seconds', '0',
-                                          '--password', password], stdout=out, stderr=subprocess.STDOUT,
+                                          '--user', user, '--password', password], stdout=out, stderr=subprocess.STDOUT,
                                          stdin=subprocess.DEVNULL)
         self.port = None
         deadline = time.monotonic() + 10
@@ -95,11 +101,11 @@ def main():
     cameras = []
     started = time.monotonic()
     try:
-        first = Camera(camsim, '127.0.61.1', 0, PASSWORD_A, inputs)
+        first = Camera(camsim, '127.0.61.1', 0, USER_A, PASSWORD_A, inputs)
         cameras.append(first)
         port = first.port
-        cameras.append(Camera(camsim, '127.0.61.2', port, PASSWORD_A, inputs))
-        cameras.append(Camera(camsim, '127.0.62.1', port, PASSWORD_B, inputs))
+        cameras.append(Camera(camsim, '127.0.61.2', port, USER_A, PASSWORD_A, inputs))
+        cameras.append(Camera(camsim, '127.0.62.1', port, USER_B, PASSWORD_B, inputs))
         run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe)
     finally:
         for camera in cameras:
@@ -113,9 +119,32 @@ def main():
     return 0
 
 
+def disk_state(*roots):
+    """Every folder and file under ROOTS, its kind, size and modification time. Left out at
+    the first level: what Ansible keeps for itself, the test's own files (ansible-NAME.log,
+    the record) and the time of TMP itself, not what it holds."""
+    state = {}
+    for root in roots:
+        for folder, dirs, files in os.walk(root):
+            names = dirs + files
+            if folder == root:
+                dirs[:] = [d for d in dirs if d not in ANSIBLE_OWN]
+                names = [n for n in dirs + files if n not in ANSIBLE_OWN and n != TMP and n != 'record.jsonl'
+                         and not (n.startswith('ansible-') and n.endswith('.log'))]
+            for name in names:
+                st = os.lstat(os.path.join(folder, name))
+                state[os.path.join(folder, name)] = (stat.S_IFMT(st.st_mode), st.st_size, st.st_mtime_ns)
+    return state
+
+
+def disk_changes(before, after):
+    """The paths made, removed or changed (written, or a folder's entries) between two states."""
+    return sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
+
+
 def write_credentials(path, password):
     with open(path, 'w') as f:
-        f.write('# site B\n127.0.62.0/30 admin %s\n' % password)
+        f.write('# site B\n127.0.62.0/30 %s %s\n' % (USER_B, password))
     os.chmod(path, 0o600)
 
 
@@ -127,13 +156,16 @@ def module_python(playbook_exe):
     return words[0] if words and os.path.basename(words[0]).startswith('python') else 'auto_silent'
 
 
-def inventory(inputs, outputs, fleet, port, password_a, credentials_b):
-    """Two sites, both this machine; each its own cameras, folders and credentials."""
+def inventory(inputs, outputs, fleet, port, password_a, credentials_b, staged_a=False):
+    """Two sites, both this machine; each its own cameras, folders and credentials.
+    staged_a: site A has the firmware folder already (the source tree's, only read)."""
     common = dict(ansible_connection='local', ansible_python_interpreter=PYTHON,
                   kelvora_fleet=fleet, camera_port=port, readable_credentials=os.path.join(inputs, 'readable.cred'),
-                  kelvora_firmware_src=FIRMWARE, kelvora_user='admin')
+                  kelvora_firmware_src=FIRMWARE, kelvora_user=USER_A)
     site_a = dict(kelvora_targets=['127.0.61.0/30:%d' % port], kelvora_password=password_a,
                   kelvora_site_dir=os.path.join(outputs, 'site_a'), expected_cameras=2)
+    if staged_a:
+        site_a['kelvora_site_folder'] = FIRMWARE
     site_b = dict(kelvora_targets=['127.0.62.0/30:%d' % port], kelvora_exclude=['127.0.62.2'],
                   kelvora_credentials_file=credentials_b, kelvora_site_dir=os.path.join(outputs, 'site_b'),
                   expected_cameras=1)
@@ -141,7 +173,8 @@ def inventory(inputs, outputs, fleet, port, password_a, credentials_b):
         'canary': {'hosts': {'site_a': None}},
         'sites': {'hosts': {'site_a': site_a, 'site_b': site_b}, 'vars': common},
     }}}
-    path = os.path.join(inputs, 'inventory-%s-%s.yml' % (password_a == PASSWORD_A, os.path.basename(credentials_b)))
+    path = os.path.join(inputs, 'inventory-%s-%s-%s.yml' % (password_a == PASSWORD_A, os.path.basename(credentials_b),
+                                                             staged_a))
     with open(path, 'w') as f:
         json.dump(document, f)
     return path
@@ -149,9 +182,7 @@ def inventory(inputs, outputs, fleet, port, password_a, credentials_b):
 
 def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
     good_b = os.path.join(inputs, 'site_b.cred')
-    wrong_b = os.path.join(inputs, 'site_b-wrong.cred')
     write_credentials(good_b, PASSWORD_B)
-    write_credentials(wrong_b, WRONG_B)
     readable = os.path.join(inputs, 'readable.cred')
     write_credentials(readable, PASSWORD_B)
     os.chmod(readable, 0o644)
@@ -167,15 +198,16 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
                ANSIBLE_CALLBACKS_ENABLED='kelvora_record',
                ANSIBLE_NOCOLOR='1', ANSIBLE_RETRY_FILES_ENABLED='0',
                XDG_STATE_HOME=os.path.join(outputs, 'state'),
-               TMPDIR=os.path.join(outputs, 'tmp'),
+               TMPDIR=os.path.join(outputs, TMP),
                KELVORA_RECORD=record)
     os.makedirs(env['TMPDIR'])
     reports = os.path.join(outputs, 'controller-reports')
     logs = []
 
-    def playbook(name, book, inv, *args, named=True):
-        """Runs ansible-playbook; returns (exit status, the module results it recorded).
-        named: the run's reports go to reports/NAME; otherwise the playbook names the run."""
+    def playbook(name, book, inv, *args, named=True, run=None):
+        """Runs ansible-playbook, its output in ansible-NAME.log; returns (exit status, the
+        module results it recorded). named: the run's reports go to reports/RUN (by default
+        NAME); otherwise the playbook names the run."""
         open(record, 'w').close()
         log = os.path.join(outputs, 'ansible-%s.log' % name)
         logs.append(log)
@@ -183,13 +215,14 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
         with open(log, 'w') as out:
             try:
                 argv = [playbook_exe, '-i', inv, book, '-e', 'kelvora_reports_dir=' + reports]
-                argv += ['-e', 'kelvora_run=' + name] if named else []
+                argv += ['-e', 'kelvora_run=' + (run or name)] if named else []
                 rc = subprocess.run(argv + list(args), stdout=out, stderr=subprocess.STDOUT,
                                     stdin=subprocess.DEVNULL, env=env, cwd=outputs, timeout=PLAYBOOK_SECONDS).returncode
             except subprocess.TimeoutExpired:
                 rc = 'timed out'
         results = {}
         for line in open(record):
+            check(not [c for c in CREDENTIALS if c in line], '%s: no user ID or password in a module result' % name)
             r = json.loads(line)
             results.setdefault(r['host'], []).append(r)
         print('%-8s exit %s in %.1f s' % (name, rc, time.monotonic() - began), flush=True)
@@ -217,16 +250,22 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
     check(rc == 0, 'checks.yml passes (see ansible-checks.log)')
     check(uploads() == [0, 0, 0], 'the checks sent nothing')
 
-    # 2. Check mode: plans, nothing sent, nothing fetched.
-    rc, results = playbook('check', ROLLOUT, good, '--check', *only)
+    # 2. Check mode: plans, sends nothing, and changes nothing on disk, on the sites or the
+    # controller: no folder, no unpacked firmware, no archive, no report, no log, no history.
+    # Site A has its firmware folder already and is planned; site B has none yet, nothing to
+    # plan from.
+    before = disk_state(outputs, FIRMWARE)
+    rc, results = playbook('check', ROLLOUT, inventory(inputs, outputs, fleet, port, PASSWORD_A, good_b, staged_a=True),
+                           '--check', *only)
+    changed = disk_changes(before, disk_state(outputs, FIRMWARE))
     check(rc == 0, 'check mode succeeds')
-    for host, count in (('site_a', 2), ('site_b', 1)):
-        r = update_result(results, host)
-        check(r and r['check_mode'] and r['changed'] and not r['failed'], '%s: check mode plans and would change' % host)
-        check(r and len(r.get('would_send', [])) == count, '%s: check mode would send to %d cameras' % (host, count))
+    r = update_result(results, 'site_a')
+    check(r and r['check_mode'] and r['changed'] and not r['failed'], 'site_a: check mode plans and would change: %s' % r)
+    check(r and len(r.get('would_send', [])) == 2, 'site_a: check mode would send to 2 cameras: %s' % r)
+    check(update_result(results, 'site_b') is None, 'site_b: without its firmware folder it is not planned')
     check(uploads() == [0, 0, 0], 'check mode sent nothing (camsim saw no upload): %s' % uploads())
-    check(not [f for f in os.listdir(os.path.join(reports, 'check')) if f.endswith(('.json', '.csv'))],
-          'check mode fetched no report')
+    check(not changed, 'check mode changed nothing on disk: %s' % [os.path.relpath(p, top) for p in changed][:8])
+    check(not os.path.exists(os.path.join(reports, 'check')), 'check mode made no reports folder')
 
     # 3. The roll-out, with -vvv: every camera of both sites gets its two files.
     rc, results = playbook('first', ROLLOUT, good, '-vvv', *only)
@@ -260,38 +299,47 @@ def run_phases(top, inputs, outputs, fleet, port, cameras, playbook_exe):
               '%s: up to date, not changed: %s' % (host, r))
     check(uploads() == [2, 2, 2], 'the second roll-out sent nothing: %s' % uploads())
 
-    # 5. Site B's cameras refuse its password: site B fails, site A (the canary) does not.
+    # 5. The first run's name again, and kelvora-fleet refuses to start on site B (its
+    # credentials file is readable by others): site B fails and sent nothing; site A does not
+    # fail. Site B's report of the first run, completed, must not stand for this one.
     resend = ['-e', '{"kelvora_only": ["servo_cpu"], "kelvora_all": true}']
-    rc, results = playbook('refused', ROLLOUT, inventory(inputs, outputs, fleet, port, PASSWORD_A, wrong_b), *resend)
+    rc, results = playbook('not-run', ROLLOUT, inventory(inputs, outputs, fleet, port, PASSWORD_A, readable), *resend,
+                           run='first')
     check(rc != 0, 'a failed site fails the playbook')
     a, b = update_result(results, 'site_a'), update_result(results, 'site_b')
     check(a and a['changed'] and not a['failed'], 'site_a updated while site_b failed: %s' % a)
-    check(b and b['failed'] and b['changed'] and '127.0.62.1:%d (upload-failed' % port in b.get('msg', ''),
-          'site_b fails naming its camera and end: %s' % b)
-    check(uploads() == [3, 3, 3], 'one upload each, site_b\'s refused: %s' % uploads())
-    check(sorted((r['site'], r['end']) for r in table('refused'))
-          == [('site_a', 'completed')] * 2 + [('site_b', 'upload-failed')],
-          'the merged table has the failed site\'s report too: %s' % table('refused'))
+    check(b and b['failed'] and not b['changed'] and b.get('rc') == 2 and 'refused the update' in b.get('msg', ''),
+          'site_b: kelvora-fleet refused to start: %s' % b)
+    check(uploads() == [3, 3, 2], 'one upload each on site_a, none on site_b: %s' % uploads())
+    rows = table('first')
+    check(sorted((r['site'], r['end'], r['files_sent']) for r in rows)
+          == [('site_a', 'completed', '1')] * 2 + [('site_b', 'not-run', '0')]
+          and [r['reason'] for r in rows if r['site'] == 'site_b'][0].startswith('kelvora-fleet refused the update'),
+          'the merged table has this run of each site, site_b not run: %s' % rows)
 
-    # 6. The canary site is refused: no other site starts.
+    # 6. The canary site's password is refused: it fails naming its cameras, and no other site
+    # starts.
     rc, results = playbook('canary', ROLLOUT, inventory(inputs, outputs, fleet, port, WRONG_A, good_b), *resend)
     a = update_result(results, 'site_a')
-    check(rc != 0 and a and a['failed'], 'the canary site fails: %s' % a)
+    check(rc != 0 and a and a['failed'] and a['changed'] and '127.0.61.1:%d (upload-failed' % port in a.get('msg', ''),
+          'the canary site fails naming its camera and end: %s' % a)
     check(update_result(results, 'site_b') is None, 'after a failed canary site no other site is updated')
-    check(uploads() == [4, 4, 3], 'only the canary site was sent a file: %s' % uploads())
+    check(uploads() == [4, 4, 2], 'only the canary site was sent a file: %s' % uploads())
     check(sorted((r['site'], r['end']) for r in table('canary'))
           == [('site_a', 'upload-failed')] * 2 + [('site_b', 'no-report')],
-          'the table names the site never reached: %s' % table('canary'))
+          'the table has the failed site\'s report and names the site never reached: %s' % table('canary'))
 
-    # No secret anywhere Ansible or kelvora-fleet wrote: outputs (-vvv included), reports,
-    # logs, history, Ansible's temporary folders.
+    # No user ID or password anywhere Ansible or kelvora-fleet wrote: outputs (-vvv included),
+    # reports, logs, history, Ansible's temporary folders.
     for root, _, files in os.walk(outputs):
         for name in files:
             data = open(os.path.join(root, name), 'rb').read()
-            for secret in SECRETS:
-                check(secret.encode() not in data, 'no password in %s' % os.path.relpath(os.path.join(root, name), top))
-    check(not [d for d in os.listdir(env['TMPDIR']) if d.startswith('kelvora-fleet-')],
-          'the update module left no temporary report behind')
+            for secret in CREDENTIALS:
+                check(secret.encode() not in data,
+                      'no user ID or password in %s' % os.path.relpath(os.path.join(root, name), top))
+    leftovers = [os.path.join(root, d) for folder in (env['TMPDIR'], env['ANSIBLE_REMOTE_TEMP'])
+                 for root, dirs, _ in os.walk(folder) for d in dirs if d.startswith('kelvora-fleet-')]
+    check(not leftovers, 'the modules left no temporary folder behind: %s' % leftovers)
     vvv = open(os.path.join(outputs, 'ansible-first.log')).read()
     check('<127.0.0.1> EXEC' in vvv or 'EXEC /bin/sh' in vvv, 'the -vvv run shows what it ran')
 

@@ -37,12 +37,20 @@ def camera_row(site, camera):
             camera.get('message'), camera.get('reason'), detail]
 
 
+def site_row(site, end, message, reason=''):
+    """The one row of a site that has no camera to show."""
+    return [site, '', '', end, False, 0, 0, '', '', '', message, ' '.join(str(reason).split()), '']
+
+
 def report_csv(reports, sites=None):
     """CSV (RFC 4180, CRLF) of every camera of every site's report.
 
     reports: a dict, site name -> report (a dict with "cameras"), or None for a site with no
-    report. sites: every site the table must name; one without a report gets a row of its own
-    with the end "no-report", so a site that was never reached is not silently missing.
+    report. A report with "not_run" (why, as text) stands for a site where kelvora-fleet did
+    not run this time, so an earlier report of the site must not speak for it: its one row
+    has the end "not-run". sites: every site the table must name; one without a report gets
+    a row of its own with the end "no-report", so a site that was never reached is not
+    silently missing.
     """
     if not isinstance(reports, dict):
         raise AnsibleFilterError('report_csv expects a dict of site name to report, got %s' % type(reports).__name__)
@@ -56,11 +64,14 @@ def report_csv(reports, sites=None):
     for site in names:
         report = reports.get(site)
         if not report:
-            writer.writerow([cell(v) for v in [site, '', '', 'no-report', False, 0, 0, '', '', '',
-                                                'no report came back from this site', '', '']])
+            writer.writerow([cell(v) for v in site_row(site, 'no-report', 'no report came back from this site')])
             continue
         if not isinstance(report, dict) or not isinstance(report.get('cameras'), list):
             raise AnsibleFilterError('the report of %s has no "cameras" list' % site)
+        if report.get('not_run') is not None:
+            writer.writerow([cell(v) for v in site_row(site, 'not-run', 'kelvora-fleet did not run on this site, nothing was sent',
+                                                       report['not_run'])])
+            continue
         for camera in report['cameras']:
             writer.writerow([cell(v) for v in camera_row(site, camera)])
     return out.getvalue()

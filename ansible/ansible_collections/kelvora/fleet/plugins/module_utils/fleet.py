@@ -35,10 +35,12 @@ def run(module, argv, secrets=None):
     is not killed (SIGPIPE) by its next write to a pipe nobody reads; it carries on to its end
     and writes its report and history. The camera's user
     and password go only into its environment, never into argv.
+    Those files are kept in the module's own temporary folder, which Ansible removes after the
+    task: even a plan in check mode leaves the managed host as it found it.
     """
     env = dict(os.environ)
     env.update(secrets or {})
-    scratch = tempfile.mkdtemp(prefix='kelvora-fleet-output-')
+    scratch = tempfile.mkdtemp(prefix='kelvora-fleet-output-', dir=module.tmpdir)
     try:
         with open(os.path.join(scratch, 'stdout'), 'w+b') as out, open(os.path.join(scratch, 'stderr'), 'w+b') as err:
             try:

@@ -17,8 +17,9 @@ description:
     folder's versions are up to date and are sent nothing; that is success.
   - In check mode it runs C(kelvora-fleet plan --json) instead, which sends nothing, and
     returns the plan.
-  - The password goes to kelvora-fleet only through its environment (C(KELVORA_PASSWORD)),
-    never on its command line, and is not in any result.
+  - The user ID and password go to kelvora-fleet only through its environment
+    (C(KELVORA_USER), C(KELVORA_PASSWORD)), never on its command line, and neither is in any
+    result, not even the task's C(invocation).
 version_added: "0.2.0"
 author: Kelvora contributors
 options:
@@ -79,7 +80,9 @@ options:
     type: path
   user:
     description:
-      - The cameras' user ID, for cameras without an entry in C(credentials_file).
+      - The cameras' user ID, for cameras without an entry in C(credentials_file). Passed
+        only in kelvora-fleet's environment. Like the password, it is kept out of every
+        result; Ansible masks its value wherever it would appear in the task's output.
       - When neither C(user) nor C(credentials_file) is given, kelvora-fleet takes
         C(KELVORA_USER) and C(KELVORA_PASSWORD) from the managed host's environment, and
         fails without them; it never waits for a question on a terminal.
@@ -96,8 +99,8 @@ options:
       - Keep the report (JSON) at this path on the managed host, e.g. to fetch it. kelvora-fleet
         writes it before anything is sent and replaces it whole as cameras end, so after an
         interruption it holds every camera that had ended. Its directory must exist.
-      - Without it, the report is written to a private temporary directory and removed once
-        read.
+      - Without it, the report is written to the module's temporary directory, which Ansible
+        removes after the task.
     type: path
   log_dir:
     description:
@@ -122,7 +125,8 @@ notes:
   - Supports check mode, with C(kelvora-fleet plan), which sends nothing, asks every camera and
     fails, as the update would, when a camera cannot be reached or planned. Check mode does
     not read the credentials; a credentials file others can read is only refused by the
-    update itself.
+    update itself. It writes nothing on the managed host, no C(report), C(log_dir) or
+    history; the C(folder) must already be there.
   - C(changed) is true exactly when a file was sent to some camera (a file whose result is
     not C(not-sent)), also when that camera then failed. In check mode it says whether the plan
     would send a file to some camera.
@@ -180,8 +184,8 @@ report:
     - Each camera has C(address), C(model), C(end) (C(completed), C(up-to-date),
       C(nothing-to-send), C(unreachable), C(upload-failed), C(upload-refused),
       C(not-started), ...), C(message), C(reason), C(verified), C(credentials) (where they
-      came from, C(file line 7) or C(environment), never the secret), C(started), C(ended),
-      C(versions_before), C(versions_after) and C(files).
+      came from, C(file line 7) or C(environment), never the user ID or password),
+      C(started), C(ended), C(versions_before), C(versions_after) and C(files).
     - Each file has C(component), C(file), C(version), C(version_before), C(result)
       (C(not-sent), C(sent), C(failed), C(verified), C(mismatch), C(not-reported)), C(size),
       C(sha256) and C(upload_seconds).
@@ -248,7 +252,7 @@ would_send:
   elements: dict
   sample: [{"address": "192.0.2.7:80", "files": ["qv_servo_cpu_V0120.spt"]}]
 cmd:
-  description: The command run (no secret is ever on it).
+  description: The command run (no user ID or password is ever on it).
   returned: always
   type: list
   elements: str
@@ -334,7 +338,7 @@ def update(module, executable):
     scratch = None
     report_path = params['report']
     if not report_path:
-        scratch = tempfile.mkdtemp(prefix='kelvora-fleet-')
+        scratch = tempfile.mkdtemp(prefix='kelvora-fleet-', dir=module.tmpdir)
         report_path = os.path.join(scratch, 'report.json')
     argv = [executable, 'update', '--yes', '--report', report_path] + choice_args(params)
     for option, value in (('--parallel', params['parallel']), ('--canary', params['canary']),
@@ -399,7 +403,9 @@ def main():
             canary=dict(type='int'),
             max_failures=dict(type='int'),
             credentials_file=dict(type='path'),
-            user=dict(type='str'),
+            # A user ID is a credential too: no_log keeps it out of the invocation Ansible
+            # returns and masks it in every other value of the result.
+            user=dict(type='str', no_log=True),
             password=dict(type='str', no_log=True),
             report=dict(type='path'),
             log_dir=dict(type='path'),
