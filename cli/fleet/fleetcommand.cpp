@@ -6,6 +6,7 @@
 #include "cli/fleet/interruptwatcher.h"
 #include "cli/fleet/progressview.h"
 #include "cli/fleet/standardoutput.h"
+#include "common/displaytext.h"
 #include "fleet/fleetdriver.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/history.h"
@@ -26,11 +27,12 @@ QString plural(qsizetype n, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-// Notes for the operator on the standard error; never the command's result.
+// Notes for the operator on the standard error; never the command's result. They quote
+// reports, file names and cameras' answers: made safe for the terminal first.
 void note(const QString& text)
 {
     QTextStream err(stderr);
-    err << "kelvora-fleet: " << text << '\n';
+    err << "kelvora-fleet: " << displaySafe(text) << '\n';
 }
 
 // "asked 12 of 1022 cameras" on the terminal while the answers come in.

@@ -192,7 +192,13 @@ private slots:
         planned.scan = camera;
         planned.plan.valid = true;
         planned.plan.section = QStringLiteral("TK300") + kHostile;
-        planned.plan.files = {{1, QStringLiteral("net") + kHostile + QStringLiteral(".img"), kHostile, 1, kHostile}};
+        PlannedFile plannedFile;
+        plannedFile.component = 1;
+        plannedFile.fileName = QStringLiteral("net") + kHostile + QStringLiteral(".img");
+        plannedFile.version = kHostile;
+        plannedFile.vupno = 1;
+        plannedFile.cameraVersion = kHostile;
+        planned.plan.files = {plannedFile};
         PlanEntry refused = planned;
         refused.plan.valid = false;
         refused.plan.end = FleetEnd::VersionsRefused;
