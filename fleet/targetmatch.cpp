@@ -8,9 +8,10 @@
 
 namespace {
 
-// Above every range's prefix length (at most 32), so a host always beats a /32 of itself.
-constexpr int kHostSpecificity = 33;
-constexpr int kHostPortSpecificity = 34;
+// Ranges count twice their prefix length, and one more with a port (at most 65): a host is
+// above them all, so it always beats a /32 of itself.
+constexpr int kHostSpecificity = 66;
+constexpr int kHostPortSpecificity = 67;
 
 quint32 rangeMask(int prefix)
 {
@@ -32,7 +33,7 @@ bool TargetPattern::matches(const QString& address) const
     case Kind::Host:
         return camera.host == host;
     case Kind::Range:
-        return camera.isIPv4 && (camera.ipv4 & rangeMask(prefix)) == network;
+        return camera.isIPv4 && (camera.ipv4 & rangeMask(prefix)) == network && (!rangePort || camera.port == port);
     }
     return false;
 }
@@ -45,7 +46,7 @@ int TargetPattern::specificity() const
     case Kind::Host:
         return kHostSpecificity;
     case Kind::Range:
-        return prefix;
+        return 2 * prefix + (rangePort ? 1 : 0);
     }
     return -1;
 }
@@ -58,7 +59,8 @@ QString TargetPattern::key() const
     case Kind::Host:
         return host;
     case Kind::Range:
-        return QHostAddress(network).toString() + QLatin1Char('/') + QString::number(prefix);
+        return QHostAddress(network).toString() + QLatin1Char('/') + QString::number(prefix)
+            + (rangePort ? QLatin1Char(':') + QString::number(port) : QString());
     }
     return {};
 }
@@ -68,10 +70,15 @@ bool parseTargetPattern(const QString& target, TargetPattern* pattern, QString* 
     QString why;
     TargetPattern result;
     if (target.startsWith(QLatin1Char('@'))) {
-        why = QStringLiteral("a file of targets cannot be a pattern; write HOST, HOST:PORT or A.B.C.D/N");
+        why = QStringLiteral("a file of targets cannot be a pattern; write HOST, HOST:PORT or A.B.C.D/N[:PORT]");
     } else if (target.contains(QLatin1Char('/'))) {
         result.kind = TargetPattern::Kind::Range;
-        parseRange(target, 0, &result.network, &result.prefix, &why);
+        // "A.B.C.D/N:PORT", as a range of targets may be written.
+        const qsizetype colon = target.indexOf(QLatin1Char(':'), target.indexOf(QLatin1Char('/')));
+        if (colon < 0 || parsePort(target.mid(colon + 1), &result.port, &why)) {
+            result.rangePort = colon >= 0;
+            parseRange(colon >= 0 ? target.left(colon) : target, 0, &result.network, &result.prefix, &why);
+        }
     } else {
         HostAndPort parsed;
         if (parseHostAndPort(target, &parsed, &why)) {
@@ -79,7 +86,7 @@ bool parseTargetPattern(const QString& target, TargetPattern* pattern, QString* 
             result.host = parsed.host;
             result.port = parsed.port;
         } else {
-            why += QStringLiteral(" (a target is HOST, HOST:PORT or an IPv4 range A.B.C.D/N)");
+            why += QStringLiteral(" (a target is HOST, HOST:PORT or an IPv4 range A.B.C.D/N[:PORT])");
         }
     }
     if (!why.isEmpty()) {

@@ -10,7 +10,8 @@
 //   HOST       that host on any port ("192.0.2.5" matches "192.0.2.5" and "192.0.2.5:8081");
 //   A.B.C.D/N  every IPv4 address in the range, on any port, N from 0 to 32, network and
 //              broadcast addresses included (a pattern lists nothing, so no range is too
-//              wide for it).
+//              wide for it);
+//   A.B.C.D/N:PORT  the same addresses on that port only, as a range of targets is written.
 // Names and addresses are never resolved: "cam" does not match the address "cam" stands
 // for, and a range matches only addresses written as IPv4. "@FILE" is no pattern.
 // Pure functions over strings; nothing is read or sent.
@@ -24,19 +25,21 @@ struct TargetPattern {
     enum class Kind { HostPort, Host, Range };
     Kind kind = Kind::Host;
     QString host;          // HostPort and Host: normal form ("cam", "192.0.2.5", "[::1]")
-    int port = 80;         // HostPort only
+    int port = 80;         // HostPort, and Range with rangePort
     quint32 network = 0;   // Range only: the first address, host bits cleared
     int prefix = 0;        // Range only
+    bool rangePort = false;  // Range only: on `port` only
 
     // Whether the camera at `address` (normal form or anything normalizeAddress accepts)
     // is one of this pattern's; an address that is none matches nothing.
     bool matches(const QString& address) const;
 
-    // Higher is more specific: HOST:PORT, then HOST, then ranges by prefix length, so
-    // that of several patterns matching one camera the narrowest decides.
+    // Higher is more specific: HOST:PORT, then HOST, then ranges by prefix length (of two
+    // ranges alike, the one with a port first), so that of several patterns matching one
+    // camera the narrowest decides.
     int specificity() const;
 
-    // One text per pattern: "cam:80", "cam", "192.0.2.0/24" (host bits cleared). Two
+    // One text per pattern: "cam:80", "cam", "192.0.2.0/24", "192.0.2.0/24:8080" (host bits cleared). Two
     // patterns with the same key match the same cameras; the credentials file refuses them,
     // which is also why two matching patterns never tie on specificity.
     QString key() const;

@@ -64,19 +64,6 @@ bool allDigitsAndDots(const QString& text)
     return true;
 }
 
-// A written port, 1..65535; false with *error set otherwise.
-bool parsePort(const QString& port, int* number, QString* error)
-{
-    bool ok = false;
-    const uint n = port.toUInt(&ok, 10);
-    if (!ok || n < 1 || n > 65535 || port.startsWith(u'+')) {
-        *error = QStringLiteral("the port must be a number from 1 to 65535");
-        return false;
-    }
-    *number = int(n);
-    return true;
-}
-
 struct Collector {
     QStringList addresses;
     QSet<QString> seen;
@@ -146,6 +133,18 @@ bool addFile(const QString& fileName, Collector& out, QString* error)
 }
 
 } // namespace
+
+bool parsePort(const QString& port, int* number, QString* error)
+{
+    bool ok = false;
+    const uint n = port.toUInt(&ok, 10);
+    if (!ok || n < 1 || n > 65535 || port.startsWith(u'+')) {
+        *error = QStringLiteral("the port must be a number from 1 to 65535");
+        return false;
+    }
+    *number = int(n);
+    return true;
+}
 
 bool parseHostAndPort(const QString& target, HostAndPort* out, QString* error)
 {

@@ -37,6 +37,9 @@ struct HostAndPort {
 // False with *error set (as normalizeAddress words it) when `target` is no address.
 bool parseHostAndPort(const QString& target, HostAndPort* out, QString* error);
 
+// A written port, 1..65535; false with *error set otherwise.
+bool parsePort(const QString& port, int* number, QString* error);
+
 // A range "A.B.C.D/N" with N from `widestPrefix` to 32: its first address (host bits
 // cleared) and N. False with *error set otherwise.
 bool parseRange(const QString& range, int widestPrefix, quint32* network, int* prefix, QString* error);

@@ -32,6 +32,8 @@ private slots:
         QTest::newRow("/32") << QStringList{"192.0.2.7/32"} << QStringList{"192.0.2.7"} << QStringList{"192.0.2.6"};
         QTest::newRow("ipv6 host") << QStringList{"[0::1]"} << QStringList{"[::1]:8080"} << QStringList{"[::2]"};
         QTest::newRow("ipv6 host:port") << QStringList{"[::1]:8080"} << QStringList{} << QStringList{"[::1]"};
+        QTest::newRow("range on a port") << QStringList{"192.0.2.0/24:8080"} << QStringList{"192.0.2.9:8080"}
+                                         << QStringList{"192.0.2.9", "192.0.2.9:8081", "192.0.3.9:8080"};
         QTest::newRow("several") << QStringList{"cam:8081", "192.0.2.8/29", "[::1]:80"}
                                  << QStringList{"cam:8081", "192.0.2.9:8080", "[::1]"} << QStringList{"cam", "192.0.2.5"};
     }
@@ -54,6 +56,9 @@ private slots:
         QTest::newRow("host beats ranges") << "198.51.100.7" << 5;
         QTest::newRow("/24 beats /22") << "198.51.100.9" << 1;
         QTest::newRow("/22 alone") << "198.51.101.9:8080" << 3;
+        QTest::newRow("/24:PORT beats /24") << "198.51.100.9:8082" << 6;
+        QTest::newRow("/24 beats /22:PORT") << "198.51.100.9:8083" << 1;
+        QTest::newRow("/22:PORT beats /22") << "198.51.101.9:8083" << 7;
         QTest::newRow("none") << "198.51.104.1" << 0;
     }
     void lookup()
@@ -63,7 +68,7 @@ private slots:
         QList<CredentialEntry> entries;
         QString error;
         QVERIFY2(parseCredentials("198.51.100.0/24 a s3cret\n198.51.100.7:8081 b s3cret\n198.51.100.0/22 c s3cret\n"
-                                  "# hall\n198.51.100.7 d s3cret\n",
+                                  "# hall\n198.51.100.7 d s3cret\n198.51.100.0/24:8082 e s3cret\n198.51.100.0/22:8083 f s3cret\n",
                                   "creds", &entries, &error),
                  qPrintable(error));
         const CredentialsFile file{QStringLiteral("creds"), entries};
