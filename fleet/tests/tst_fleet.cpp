@@ -8,6 +8,7 @@
 #include "fleet/fleetdriver.h"
 #include "fleet/fleetupdate.h"
 #include "fleet/fleetpolicy.h"
+#include "firmware/sha256sums.h"
 #include "launch/credentials.h"
 #include "sim/camerasim.h"
 #include "sim/samplefolder.h"
@@ -23,6 +24,10 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -31,14 +36,46 @@ namespace {
 const QString kUser = QStringLiteral("fleet-op");
 const QString kPassword = QStringLiteral("f1eet:pw");
 
-enum class Trouble { None, Credentials, NeverBack, Unreachable, NoMarker };
+enum class Trouble { None, Credentials, NeverBack, Unreachable, NoMarker, Current };
 
 struct Camera {
     int model;
     Trouble trouble;
     FleetEnd end;
     QString message;
+    QString reason;  // part of the report's reason: what the camera did
 };
+
+// Accepted uploads of each component, as the camera took them.
+std::map<std::string, int> accepted(const CameraSim& sim)
+{
+    std::map<std::string, int> count;
+    for (const SimRequest& r : sim.uploads()) {
+        if (r.upload && r.upload->accepted)
+            ++count[r.upload->component];
+    }
+    return count;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The report file as the journal has it now; an empty report while it cannot be read.
+FleetReport journalled(const QString& path)
+{
+    FleetReport report;
+    QString error;
+    return readReport(path, &report, &error) ? report : FleetReport();
+}
 
 // Raw requests an upload brought: its head and body, byte for byte.
 QList<QByteArray> uploadsOf(const CameraSim& sim)
@@ -66,6 +103,7 @@ struct Run {
     QString folder;
     std::function<void(FleetUpdate&, const CameraStatus&)> onStatus;
     std::function<void(FleetUpdate&)> onCanary;
+    std::function<void(const QString&)> onRecordFailed;
     QString refusal;  // why the update did not start
 };
 
@@ -78,16 +116,19 @@ class TestFleet : public QObject
     QTemporaryDir m_dir;
     QTemporaryDir m_locks;
     int m_filesRead = 0;  // by the last updateAll's plans
+    UpdateRecord::Outcome m_outcome;  // of the last updateAll
     std::vector<std::unique_ptr<CameraSim>> m_sims;
     const std::vector<Camera> m_cameras{
-        {CAM_MODELID_QV_TK300, Trouble::None, FleetEnd::Completed, "Process has been completed successfully."},
-        {CAM_MODELID_QV_NEW_TK20_H, Trouble::None, FleetEnd::Completed, "Process has been completed successfully."},
-        {CAM_MODELID_QV_TKD7_S, Trouble::None, FleetEnd::Completed, "Process has been completed successfully."},
-        {CAM_MODELID_QV_OLD_TK15_S, Trouble::Credentials, FleetEnd::UploadFailed, "VerUp Err"},
-        {CAM_MODELID_QV_TK300, Trouble::NeverBack, FleetEnd::CameraNotBack, "UpdateNG"},
-        {CAM_MODELID_QV_TK10, Trouble::Unreachable, FleetEnd::Unreachable, ""},
-        {CAM_MODELID_QV_NEW_TK15_H, Trouble::NoMarker, FleetEnd::UploadRefused, "VerUp Err"},
-        {CAM_MODELID_QV_TK10, Trouble::None, FleetEnd::Completed, "Process has been completed successfully."},
+        {CAM_MODELID_QV_TK300, Trouble::None, FleetEnd::Completed, "Process has been completed successfully.", ""},
+        {CAM_MODELID_QV_NEW_TK20_H, Trouble::None, FleetEnd::Completed, "Process has been completed successfully.", ""},
+        {CAM_MODELID_QV_TKD7_S, Trouble::None, FleetEnd::Completed, "Process has been completed successfully.", ""},
+        {CAM_MODELID_QV_OLD_TK15_S, Trouble::Credentials, FleetEnd::UploadFailed, "VerUp Err",
+         "the camera refused the credentials (HTTP 401)"},
+        {CAM_MODELID_QV_TK300, Trouble::NeverBack, FleetEnd::CameraNotBack, "UpdateNG", "did not answer again within"},
+        {CAM_MODELID_QV_TK10, Trouble::Unreachable, FleetEnd::Unreachable, "", "refused"},
+        {CAM_MODELID_QV_NEW_TK15_H, Trouble::NoMarker, FleetEnd::UploadRefused, "VerUp Err",
+         "the camera answered HTTP 200 without taking the file"},
+        {CAM_MODELID_QV_TK10, Trouble::None, FleetEnd::Completed, "Process has been completed successfully.", ""},
     };
 
     QStringList m_addresses;  // as started: a stopped camera keeps its address
@@ -101,7 +142,8 @@ class TestFleet : public QObject
         case Trouble::NeverBack: f.upload = SimUploadFault::NeverReturn; break;
         case Trouble::NoMarker: f.upload = SimUploadFault::Refuse; break;
         case Trouble::Unreachable: m_sims[i]->stop(); break;
-        case Trouble::None: break;
+        case Trouble::None:
+        case Trouble::Current: break;
         }
         m_sims[i]->setFaults(f);
     }
@@ -140,8 +182,13 @@ class TestFleet : public QObject
             f.rejectCredentials = t == Trouble::Credentials;
             if (t == Trouble::NeverBack)
                 f.upload = SimUploadFault::NeverReturn;
-            sim->setFaults(f);
             *addresses << QString::fromStdString(sim->address());
+            // Already at the folder's versions, by an update of its own.
+            if (t == Trouble::Current && updateAll({addresses->back()}, UpdateOptions()).size() != 1)
+                return {};
+            sim->setFaults(f);
+            if (t == Trouble::Unreachable)
+                sim->stop();
             sims.push_back(std::move(sim));
         }
         return sims;
@@ -181,6 +228,8 @@ class TestFleet : public QObject
             connect(&driver, &FleetDriver::statusChanged, &driver, [&](const CameraStatus& s) { run.onStatus(update, s); });
         if (run.onCanary)
             connect(&driver, &FleetDriver::canaryDone, &driver, [&] { run.onCanary(update); });
+        if (run.onRecordFailed)
+            connect(&update, &FleetUpdate::recordFailed, &driver, run.onRecordFailed);
         QTimer guard;
         connect(&guard, &QTimer::timeout, &loop, [&] { driver.stopNow(); });
         guard.start(30000);
@@ -188,7 +237,7 @@ class TestFleet : public QObject
         update.start(std::vector<CameraCredential>(entries.size(), {basicCredential(kUser, kPassword), QStringLiteral("environment")}));
         if (!driver.updatesFinished())
             loop.exec();
-        update.finish();
+        m_outcome = update.finish();
         m_filesRead = folder.filesRead();
         return guard.isActive() ? driver.reports() : std::vector<CameraReport>();
     }
@@ -230,6 +279,9 @@ private slots:
             QCOMPARE(fleetEndName(r.end), fleetEndName(m_cameras[i].end));
             QCOMPARE(r.message, m_cameras[i].message);
             QCOMPARE(r.verified, m_cameras[i].end == FleetEnd::Completed);
+            // What the camera did, for the operator; nothing for a camera that did well.
+            QVERIFY2(m_cameras[i].reason.isEmpty() ? r.reason.isEmpty() : r.reason.contains(m_cameras[i].reason),
+                     qPrintable(r.reason));
         }
         // Every firmware file was read once, however many cameras took it.
         QStringList distinct;
@@ -281,18 +333,29 @@ private slots:
         QTest::addColumn<int>("maxFailures");
         QTest::addColumn<bool>("twice");  // the same update again, once the first has ended
         QTest::addColumn<QStringList>("ends");
+        QTest::addColumn<QString>("canaries");  // "c" for each camera that was the canary
         const Trouble ok = Trouble::None;
         const Trouble refused = Trouble::Credentials;
+        const Trouble current = Trouble::Current;
+        const Trouble gone = Trouble::Unreachable;
         QTest::newRow("failing canary, the rest untouched") << std::vector<Trouble>{refused, ok, ok, ok} << 8 << 1 << 0 << false
-                                                            << QStringList{"upload-failed", "not-started", "not-started", "not-started"};
+                                                            << QStringList{"upload-failed", "not-started", "not-started", "not-started"}
+                                                            << "c...";
         QTest::newRow("canary passes, the rest go") << std::vector<Trouble>{ok, ok, refused} << 8 << 2 << 0 << false
-                                                    << QStringList{"completed", "completed", "upload-failed"};
+                                                    << QStringList{"completed", "completed", "upload-failed"} << "cc.";
+        // Cameras that have nothing to send, or cannot be reached, prove nothing about the firmware.
+        QTest::newRow("canary after one up to date and one unreachable")
+            << std::vector<Trouble>{current, gone, ok, ok} << 8 << 1 << 0 << false
+            << QStringList{"up-to-date", "unreachable", "completed", "completed"} << "..c.";
+        QTest::newRow("failing canary after one up to date and one unreachable")
+            << std::vector<Trouble>{current, gone, refused, ok} << 8 << 1 << 0 << false
+            << QStringList{"up-to-date", "unreachable", "upload-failed", "not-started"} << "..c.";
         QTest::newRow("budget of one") << std::vector<Trouble>{refused, refused, ok, ok} << 1 << 0 << 1 << false
-                                       << QStringList{"upload-failed", "not-started", "not-started", "not-started"};
+                                       << QStringList{"upload-failed", "not-started", "not-started", "not-started"} << "....";
         QTest::newRow("budget of two") << std::vector<Trouble>{refused, ok, refused, ok} << 1 << 0 << 2 << false
-                                       << QStringList{"upload-failed", "completed", "upload-failed", "not-started"};
+                                       << QStringList{"upload-failed", "completed", "upload-failed", "not-started"} << "....";
         QTest::newRow("up to date the second time") << std::vector<Trouble>{ok, ok} << 8 << 1 << 1 << true
-                                                    << QStringList{"up-to-date", "up-to-date"};
+                                                    << QStringList{"up-to-date", "up-to-date"} << "..";
     }
 
     void rules()
@@ -303,6 +366,7 @@ private slots:
         QFETCH(int, maxFailures);
         QFETCH(bool, twice);
         QFETCH(QStringList, ends);
+        QFETCH(QString, canaries);
         QStringList addresses;
         const auto sims = startCameras(troubles, &addresses);
         QCOMPARE(sims.size(), troubles.size());
@@ -317,15 +381,219 @@ private slots:
             reports = updateAll(addresses, options);
         }
         QStringList got;
-        for (const CameraReport& r : reports)
+        QString chosen;
+        for (const CameraReport& r : reports) {
             got << fleetEndName(r.end);
+            chosen += r.canary ? u'c' : u'.';
+        }
         QCOMPARE(got, ends);
+        QCOMPARE(chosen, canaries);
         for (std::size_t i = 0; i < reports.size(); ++i) {
             if (reports[i].end == FleetEnd::NotStarted || reports[i].end == FleetEnd::UpToDate)
                 QVERIFY2(sims[i]->uploads().empty(), qPrintable(reports[i].address));
         }
         QCOMPARE(updateExitStatus(reports), ends.count(QStringLiteral("completed")) + ends.count(QStringLiteral("up-to-date"))
                                                     == ends.size() ? 0 : 1);
+    }
+
+    // Ctrl-C during file 6 of 7 of a TK20-class camera, then a resume from the report: each
+    // file reaches the camera once, the interface EEPROM file too, whose version no inquiry
+    // reports. The camera after it, never started, says so.
+    void stopThenResume()
+    {
+        QStringList addresses;
+        auto sims = startCameras({Trouble::None, Trouble::None}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(2));
+        QVERIFY(sims[0]->setModel(CAM_MODELID_QV_NEW_TK20_H));
+        QTemporaryDir tmp;
+        const QString report = tmp.filePath(QStringLiteral("report.json"));
+        UpdateOptions options;
+        options.parallel = 1;
+        Run first;
+        first.settings.reportPath = report;
+        first.settings.choice.all = true;
+        bool stopped = false;
+        first.onStatus = [&](FleetUpdate& update, const CameraStatus& s) {
+            if (!stopped && s.fileNumber == 6 && s.phase == CameraStatus::Phase::Uploading) {
+                stopped = true;
+                update.driver().stopStarting();
+            }
+        };
+        std::vector<CameraReport> reports = updateAll(addresses, options, first);
+        QVERIFY(stopped);
+        QCOMPARE(reports.size(), std::size_t(2));
+        QCOMPARE(reports[0].end, FleetEnd::Stopped);
+        QCOMPARE(reports[0].files.size(), std::size_t(7));
+        QCOMPARE(reports[1].end, FleetEnd::NotStarted);
+        QCOMPARE(reports[1].reason, QStringLiteral("stopped before it started"));
+        int taken = 0;
+        for (const ReportedFile& f : reports[0].files)
+            taken += f.accepted ? 1 : 0;
+        QCOMPARE(taken, 6);
+
+        Run resume;
+        resume.settings.reportPath = report;
+        resume.settings.earlier = journalled(report);
+        QCOMPARE(resume.settings.earlier->cameras.size(), std::size_t(2));
+        resume.settings.choice = resume.settings.earlier->run.choice;
+        reports = updateAll(addresses, options, resume);
+        QCOMPARE(reports.size(), std::size_t(2));
+        for (const CameraReport& r : reports)
+            QVERIFY2(r.end == FleetEnd::Completed && r.verified, qPrintable(r.address + QLatin1Char(' ') + fleetEndName(r.end)));
+        const auto took = accepted(*sims[0]);
+        QCOMPARE(took.size(), std::size_t(7));
+        for (const auto& [component, times] : took)
+            QVERIFY2(times == 1, component.c_str());
+        // The first camera's report holds all seven files, six of them the earlier run's.
+        QCOMPARE(reports[0].files.size(), std::size_t(7));
+        int earlier = 0;
+        for (const ReportedFile& f : reports[0].files)
+            earlier += f.earlier ? 1 : 0;
+        QCOMPARE(earlier, 6);
+    }
+
+    // The report holds a file as soon as the camera has taken it, before the camera has ended:
+    // an update killed while the camera writes it knows it went out. Resumed, the camera
+    // still restarting is waited for, as a run waits, and never sent the file again.
+    void journalKeepsWhatWasTaken()
+    {
+        QStringList addresses;
+        auto sims = startCameras({Trouble::NeverBack}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(1));
+        QTemporaryDir tmp;
+        const QString report = tmp.filePath(QStringLiteral("report.json"));
+        Run first;
+        first.settings.reportPath = report;
+        first.settings.choice.only = {componentIndexOfKey(QStringLiteral("servo_cpu")), componentIndexOfKey(QStringLiteral("eeprom_cam"))};
+        FleetReport whileWriting;
+        first.onStatus = [&](FleetUpdate& update, const CameraStatus& s) {
+            if (s.phase != CameraStatus::Phase::Restarting || !whileWriting.cameras.empty())
+                return;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 5000 && (whileWriting.cameras.empty() || whileWriting.cameras[0].files.empty()
+                                              || !whileWriting.cameras[0].files[0].accepted)) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+                whileWriting = journalled(report);
+            }
+            // Killed now, as far as the camera can tell: the run stops watching it at once.
+            update.driver().stopNow();
+        };
+        std::vector<CameraReport> reports = updateAll(addresses, UpdateOptions(), first);
+        QCOMPARE(whileWriting.cameras.size(), std::size_t(1));
+        QCOMPARE(whileWriting.cameras[0].end, FleetEnd::Pending);
+        QCOMPARE(whileWriting.cameras[0].files.size(), std::size_t(2));
+        QVERIFY(whileWriting.cameras[0].files[0].accepted);
+        QVERIFY(!whileWriting.cameras[0].files[1].accepted);
+        QCOMPARE(reports[0].end, FleetEnd::Stopped);
+
+        // Back a while after the resume has begun to ask.
+        sims[0]->setFaults(SimFaults());
+        QTimer::singleShot(300, this, [&] { sims[0]->finishRestartNow(); });
+        Run resume;
+        resume.settings.reportPath = report;
+        resume.settings.earlier = journalled(report);
+        resume.settings.choice = resume.settings.earlier->run.choice;
+        reports = updateAll(addresses, UpdateOptions(), resume);
+        QCOMPARE(reports.size(), std::size_t(1));
+        QVERIFY2(reports[0].end == FleetEnd::Completed && reports[0].verified, qPrintable(reports[0].reason));
+        for (const auto& [component, times] : accepted(*sims[0]))
+            QVERIFY2(times == 1, component.c_str());
+        QCOMPARE(accepted(*sims[0]).size(), std::size_t(2));
+    }
+
+    // What the plan judged is what every camera is sent, judged by the SHA256SUMS the plan
+    // read: what changes in the folder between the canary and the others changes nothing.
+    void judgedBytesAreSent_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("SHA256SUMS deleted, the link retargeted") << "retarget";
+        QTest::newRow("SHA256SUMS rewritten without the file") << "unlist";
+    }
+
+    void judgedBytesAreSent()
+    {
+        QFETCH(QString, change);
+        QTemporaryDir folder;
+        QVERIFY(writeSampleFolder(folder.path().toStdString()));
+        const QDir dir(folder.path());
+        const QString servo = QStringLiteral("qv_servo_cpu_V0120.spt");
+        const QByteArray judged = readFile(dir.filePath(servo));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("judged.spt")), judged));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("other.spt")), judged + "never judged\n"));
+        QVERIFY(QFile::remove(dir.filePath(servo)));
+        QVERIFY(QFile::link(QStringLiteral("judged.spt"), dir.filePath(servo)));
+        QString error;
+        QVERIFY(writeFolderSums(folder.path(), {servo}, nullptr, &error));
+        QStringList addresses;
+        auto sims = startCameras({Trouble::None, Trouble::None, Trouble::None}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(3));
+        UpdateOptions options;
+        options.canary = 1;
+        Run run;
+        run.folder = folder.path();
+        run.settings.choice.only = {componentIndexOfKey(QStringLiteral("servo_cpu"))};
+        run.onCanary = [&](FleetUpdate&) {
+            if (change == u"unlist") {
+                QVERIFY(writeFolderSums(folder.path(), {QStringLiteral("judged.spt")}, nullptr, &error));
+                return;
+            }
+            QVERIFY(QFile::remove(dir.filePath(QLatin1String(kSumsFileName))));
+            QVERIFY(QFile::remove(dir.filePath(servo)));
+            QVERIFY(QFile::link(QStringLiteral("other.spt"), dir.filePath(servo)));
+        };
+        const std::vector<CameraReport> reports = updateAll(addresses, options, run);
+        QCOMPARE(reports.size(), std::size_t(3));
+        for (std::size_t i = 0; i < sims.size(); ++i) {
+            QVERIFY2(reports[i].end == FleetEnd::Completed && reports[i].verified, qPrintable(reports[i].address));
+            const std::vector<SimRequest> uploads = sims[i]->uploads();
+            QCOMPARE(uploads.size(), std::size_t(1));
+            QVERIFY(uploads[0].upload->body.find("never judged") == std::string::npos);
+        }
+    }
+
+    // The report could not be kept any more (a full file system): no further camera starts,
+    // and the update says its record failed.
+    void recordLost()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount a small file system");
+        QTemporaryDir tmp;
+        const QString small = tmp.filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a tmpfs here");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
+        QStringList addresses;
+        auto sims = startCameras({Trouble::None, Trouble::None, Trouble::None}, &addresses);
+        QCOMPARE(sims.size(), std::size_t(3));
+        UpdateOptions options;
+        options.parallel = 1;
+        Run run;
+        run.settings.reportPath = QDir(small).filePath(QStringLiteral("report.json"));
+        run.settings.choice.only = {componentIndexOfKey(QStringLiteral("servo_cpu"))};
+        bool filled = false;
+        run.onStatus = [&](FleetUpdate&, const CameraStatus& s) {
+            if (filled || s.phase != CameraStatus::Phase::Uploading)
+                return;
+            filled = true;
+            QFile filler(QDir(small).filePath(QStringLiteral("filler")));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        };
+        QString recordError;
+        run.onRecordFailed = [&](const QString& error) { recordError = error; };
+        const std::vector<CameraReport> reports = updateAll(addresses, options, run);
+        QVERIFY(filled);
+        QCOMPARE(reports.size(), std::size_t(3));
+        QVERIFY2(recordError.contains(QStringLiteral("No space left")), qPrintable(recordError));
+        QCOMPARE(reports[0].end, FleetEnd::Completed);
+        QCOMPARE(reports[1].end, FleetEnd::NotStarted);
+        QCOMPARE(reports[2].end, FleetEnd::NotStarted);
+        QVERIFY(!m_outcome.reportWritten);
+        QVERIFY(sims[1]->uploads().empty() && sims[2]->uploads().empty());
     }
 
     // Ctrl-C twice while a camera is being verified: the verification's answer may come
