@@ -35,6 +35,8 @@ constexpr qsizetype kFilePiece = 1;
 // and the run's timers, waiting.
 constexpr qint64 kSendTurn = 4 * kWriteWindow;
 
+SendFileCall sendFileCall = nullptr;
+
 #ifdef Q_OS_LINUX
 // sendfile has no MSG_NOSIGNAL: to a camera that has gone it raises SIGPIPE, which would end
 // the process. Held back while the kernel sends, and taken away when it was raised then.
@@ -93,6 +95,11 @@ bool safeHeaderText(const QByteArray& text)
 }
 
 } // namespace
+
+SendFileCall replaceSendFileCall(SendFileCall call)
+{
+    return std::exchange(sendFileCall, call);
+}
 
 // ---- UploadReply ----
 
@@ -211,7 +218,9 @@ void UploadReply::sendFile()
                 break;
             }
             off_t at = off_t(m_pieceSent);
-            const ssize_t n = ::sendfile(socket, m_file->sealedDescriptor(), &at, std::size_t(qMin(size - m_pieceSent, kSendTurn)));
+            const std::size_t most = std::size_t(qMin(size - m_pieceSent, kSendTurn));
+            const ssize_t n = sendFileCall ? sendFileCall(socket, m_file->sealedDescriptor(), &at, most)
+                                           : ::sendfile(socket, m_file->sealedDescriptor(), &at, most);
             if (n > 0) {
                 m_pieceSent += n;
                 handed += n;

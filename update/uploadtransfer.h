@@ -27,11 +27,22 @@
 #include <QList>
 #include <QNetworkReply>
 
+#include <cstddef>
 #include <memory>
+
+#include <sys/types.h>
 
 class QSocketNotifier;
 class QTcpSocket;
 class QUrl;
+
+// The call that hands a sealed copy's bytes to the kernel, as sendfile(2) has it. Null (the
+// default) is sendfile(2) itself; a test puts a call of its own in its place to refuse or fail
+// the way an old kernel, a filter or a gone camera does, at any byte. Process-wide, for the
+// thread the uploads run in, and changed only while none sends a file; returns the call it
+// replaces.
+using SendFileCall = ssize_t (*)(int socket, int file, off_t* offset, std::size_t count);
+SendFileCall replaceSendFileCall(SendFileCall call);
 
 // A request body: the framing's head, the file's bytes and the framing's tail, sent in
 // that order. The file is shared, never copied.

@@ -1,10 +1,21 @@
 #include "camera/inquiry.h"
+#include "camera/inquiryreply.h"
 
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 // An answer to the inquiry at index (with the model answer so far) and what is made of it.
 struct Answer { int index, qid; QByteArray body; bool ok; int qidAfter; QString version; int next; };
 Q_DECLARE_METATYPE(Answer)
+
+// What a scripted camera does with each request, in the order they come over all its
+// connections (beyond the script: closes); inquiries sent one after another on shared
+// connections, the last one's error, and the connections and requests the camera saw.
+enum class Does { Answers, Closes, ClosesAtOnce };
+struct Retry { QList<Does> script; int inquiries, error, connections, requests; };
+Q_DECLARE_METATYPE(Retry)
 
 class TestInquiry : public QObject
 {
@@ -69,7 +80,76 @@ private slots:
         QCOMPARE(d.version, a.version);
         QCOMPARE(d.next, a.next);
     }
+
+    // A camera may close a connection it kept open just as the next inquiry goes out on it:
+    // that inquiry goes again, once, on a new connection. A new connection closed without an
+    // answer is the camera's answer: the inquiry fails at once, long before its bound.
+    void retry_data()
+    {
+        QTest::addColumn<Retry>("r");
+        const int ok = QNetworkReply::NoError, closed = QNetworkReply::RemoteHostClosedError;
+        using D = Does;
+        QTest::newRow("new connection closed unanswered") << Retry{{D::Closes}, 1, closed, 1, 1};
+        QTest::newRow("new connection closed before the request") << Retry{{D::ClosesAtOnce}, 1, closed, 1, 0};
+        QTest::newRow("kept connection answers again") << Retry{{D::Answers, D::Answers}, 2, ok, 1, 2};
+        QTest::newRow("kept connection closed, the new one answers") << Retry{{D::Answers, D::Closes, D::Answers}, 2, ok, 2, 3};
+        QTest::newRow("kept connection closed, the new one too") << Retry{{D::Answers, D::Closes, D::Closes}, 2, closed, 2, 3};
+        QTest::newRow("kept connection closed, the new one before the request")
+            << Retry{{D::Answers, D::Closes, D::ClosesAtOnce}, 2, closed, 2, 2};
+    }
+
+    void retry()
+    {
+        QFETCH(Retry, r);
+        int connections = 0, requests = 0;
+        qsizetype step = 0;
+        const auto next = [&] { return step < r.script.size() ? r.script.at(step++) : Does::Closes; };
+        QTcpServer camera;
+        QVERIFY(camera.listen(QHostAddress::LocalHost));
+        connect(&camera, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* s = camera.nextPendingConnection()) {
+                ++connections;
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+                if (step < r.script.size() && r.script.at(step) == Does::ClosesAtOnce) {
+                    ++step;
+                    s->close();
+                    continue;
+                }
+                connect(s, &QTcpSocket::readyRead, s, [&, s] {
+                    QByteArray in = s->property("in").toByteArray() + s->readAll();
+                    for (qsizetype end; (end = in.indexOf("\r\n\r\n")) >= 0;) {
+                        in.remove(0, end + 4);
+                        ++requests;
+                        if (next() == Does::Answers) {
+                            s->write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nOID:QV-TK300");
+                        } else {
+                            s->close();
+                            return;
+                        }
+                    }
+                    s->setProperty("in", in);
+                });
+            }
+        });
+
+        const QByteArray url = inquiryUrlBytes(QStringLiteral("127.0.0.1:%1").arg(camera.serverPort()), kInquiryModel);
+        InquiryConnections kept;
+        QObject owner;
+        for (int i = 1; i <= r.inquiries; ++i) {
+            QNetworkReply* reply = sendInquiry(&owner, url, &kept);
+            QSignalSpy finished(reply, &QNetworkReply::finished);
+            // Well inside the inquiry's own bound: retrying until the bound must not pass.
+            QVERIFY(finished.wait(kInquiryTimeoutMs / 2));
+            endInquiryBound(reply);
+            QCOMPARE(int(reply->error()), i < r.inquiries ? int(QNetworkReply::NoError) : r.error);
+            if (reply->error() == QNetworkReply::NoError)
+                QCOMPARE(reply->readAll(), QByteArray("OID:QV-TK300"));
+            delete reply;
+        }
+        QCOMPARE(connections, r.connections);
+        QCOMPARE(requests, r.requests);
+    }
 };
 
-QTEST_APPLESS_MAIN(TestInquiry)
+QTEST_GUILESS_MAIN(TestInquiry)
 #include "tst_inquiry.moc"

@@ -427,32 +427,43 @@ private slots:
             QVERIFY2(why.startsWith(QStringLiteral("line ")), qPrintable(why));
     }
 
-    // Cells a spreadsheet would run as formulas are defused; a camera's control characters,
-    // line breaks too, are written escaped, so a row is one line; quoting as RFC 4180 has it.
+    // Cells a spreadsheet would run as formulas are defused, each way one can start, and no
+    // other cell is touched; a camera's control characters, line breaks too, are written
+    // escaped, so a row is one line (and a tab or CR can no longer start a formula); quoting
+    // as RFC 4180 has it.
     void csv_data()
     {
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("cell");
-        QTest::newRow("formula, quotes and a comma") << "=HYPERLINK(\"x\",\"y\"), \"now\""
-                                                     << QByteArray("\"'=HYPERLINK(\"\"x\"\",\"\"y\"\"), \"\"now\"\"\"");
+        QTest::newRow("=, quoted") << "=HYPERLINK(\"x\",\"y\"), \"now\"" << QByteArray("\"'=HYPERLINK(\"\"x\"\",\"\"y\"\"), \"\"now\"\"\"");
+        QTest::newRow("=") << "=1+1" << QByteArray("'=1+1");
+        QTest::newRow("+") << "+1+1" << QByteArray("'+1+1");
+        QTest::newRow("-") << "-1+1" << QByteArray("'-1+1");
+        QTest::newRow("@") << "@SUM(A1)" << QByteArray("'@SUM(A1)");
+        QTest::newRow("formula characters inside") << "a=b+c-d@e" << QByteArray("a=b+c-d@e");
+        QTest::newRow("quote mark first") << "'=1+1" << QByteArray("'=1+1");
+        QTest::newRow("comma first, quoted") << ",=1" << QByteArray("\",=1\"");
+        QTest::newRow("empty") << "" << QByteArray();
         QTest::newRow("title, screen clear, 8-bit CSI")
             << QString::fromLatin1("\x1b]0;pwned\x07\x1b[2J\x9b" "1m") << QByteArray("\\x1b]0;pwned\\x07\\x1b[2J\\x9b1m");
         QTest::newRow("line breaks") << "no answer\r\n127.0.0.1,yes" << QByteArray("\"no answer\\x0d\\x0a127.0.0.1,yes\"");
         QTest::newRow("a tab before a formula") << "\t=1+1" << QByteArray("\\x09=1+1");
+        QTest::newRow("CR before a formula") << "\r=1+1" << QByteArray("\\x0d=1+1");
+        QTest::newRow("LF before a formula") << "\n=1+1" << QByteArray("\\x0a=1+1");
         QTest::newRow("a formula with DEL") << "-1\x7f" << QByteArray("'-1\\x7f");
     }
 
     void csv()
     {
-        QFETCH(QString, error);
+        QFETCH(QString, text);
         QFETCH(QByteArray, cell);
         ScanResult r;
         r.address = QStringLiteral("127.0.0.1:8080");
-        r.error = error;
-        const QList<QByteArray> lines = scanCsv({r}).split('\n');
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith("address,ok,model,display,cam_cpu,"));
-        QCOMPARE(lines[1], "127.0.0.1:8080,no,,,,,,,,,,,," + cell + "\r");
+        r.error = text;
+        const QByteArray csv = scanCsv({r});
+        const qsizetype rows = csv.indexOf("\r\n") + 2;
+        QVERIFY(csv.startsWith("address,ok,model,display,cam_cpu,"));
+        QCOMPARE(csv.mid(rows), "127.0.0.1:8080,no,,,,,,,,,,,," + cell + "\r\n");
     }
 
     // The report is replaced whole or not at all; a path that cannot take it is refused.

@@ -1,7 +1,11 @@
 // The upload's own HTTP exchange: reading the camera's answer, and the reply when a scripted camera
-// on loopback answers early or badly, reads slowly or goes, each way the file's bytes can go.
+// on loopback answers early or badly, reads slowly or goes, each way the file's bytes can go; and
+// the simulated camera's upload when the kernel refuses sendfile part-way.
 // A dropped connection is one of app/tests/tst_faults.cpp's ends.
 #include "update/uploadtransfer.h"
+
+#include "camera/caminfo.h"
+#include "sim/camerasim.h"
 
 #include <QScopeGuard>
 #include <QTcpServer>
@@ -9,10 +13,12 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <functional>
 #include <utility>
 
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 struct Answer { QByteArray bytes; bool thenClosed; int state, status; QByteArray body; };
@@ -34,6 +40,33 @@ enum Path { Kernel, Writes, Plain };
 Q_DECLARE_METATYPE(Answer)
 Q_DECLARE_METATYPE(Exchange)
 
+namespace {
+
+// sendfile as an old kernel or a filter has it (or a gone camera): the system's own until
+// `after` of the file's bytes have gone by it, then failing with `error` at every call.
+struct Refusal {
+    qint64 after = 0;
+    int error = 0;
+    qint64 handed = 0;   // bytes the system's sendfile took
+    int refusals = 0;    // calls failed
+};
+Refusal refusal;
+
+ssize_t refusingSendFile(int socket, int file, off_t* offset, std::size_t count)
+{
+    if (refusal.handed >= refusal.after) {
+        ++refusal.refusals;
+        errno = refusal.error;
+        return -1;
+    }
+    const ssize_t n = ::sendfile(socket, file, offset, std::min(count, std::size_t(refusal.after - refusal.handed)));
+    if (n > 0)
+        refusal.handed += n;
+    return n;
+}
+
+} // namespace
+
 class TestUploadTransfer : public QObject
 {
     Q_OBJECT
@@ -53,6 +86,9 @@ private slots:
         row("until close, still open", "HTTP/1.0 200 OK\r\n\r\nabc", false, open, 200, "abc");
         row("chunked, sizes in hex", chunked + "4;x=y\r\ncgi-\r\n11\r\nbin/qv_update?x=1\r\n0\r\nTrailer: 1\r\n\r\n", false,
             done, 200, "cgi-bin/qv_update?x=1");
+        // Fields after the last chunk never frame the answer, whatever they say.
+        row("trailer fields ignored", chunked + "3;x=y\r\nabc\r\n0;x=y\r\nContent-Length: \r\nTr l:1\r\n\r\n", false, done, 200,
+            "abc");
         row("last coding decides", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", false,
             done, 200, "abc");
         row("chunk without line end", chunked + "4\r\ncgi-X\r\n", false, bad, 200, "cgi-");
@@ -195,6 +231,76 @@ private slots:
         QVERIFY(std::adjacent_find(progress.begin(), progress.end(), std::greater_equal<>()) == progress.end());
         if (x.error == QNetworkReply::NoError)
             QVERIFY(received.size() == expected.size() && progress.last() == size);
+    }
+
+    // Refused at the file's first byte or part-way, even after waiting for room: the rest is
+    // written from where the kernel stopped, and the camera gets the body byte for byte. A
+    // failure that means the camera has gone is that, never a refusal.
+    void kernelRefuses_data()
+    {
+        QTest::addColumn<qint64>("after");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("gone");
+        // 4 MB go to the kernel in one turn at most (kSendTurn).
+        QTest::newRow("EINVAL at the first byte") << qint64(0) << EINVAL << false;
+        QTest::newRow("ENOSYS at the first byte") << qint64(0) << ENOSYS << false;
+        QTest::newRow("EINVAL after one byte") << qint64(1) << EINVAL << false;
+        QTest::newRow("EPERM (a filter) mid-turn") << qint64(1000003) << EPERM << false;
+        QTest::newRow("ENOSYS past a turn's 4 MB") << qint64(5000001) << ENOSYS << false;
+        QTest::newRow("EPIPE at the first byte: gone") << qint64(0) << EPIPE << true;
+        QTest::newRow("ECONNRESET mid-file: gone") << qint64(5000001) << ECONNRESET << true;
+    }
+
+    void kernelRefuses()
+    {
+        QFETCH(qint64, after);
+        QFETCH(int, error);
+        QFETCH(bool, gone);
+        CameraSim camera;
+        QVERIFY(camera.start() > 0);
+        camera.setModel(CAM_MODELID_QV_TK300);
+        camera.setRestartTime(std::chrono::milliseconds(0));
+        QByteArray file = "KELVORA-SIM-FW component=camera_cpu version=V01.50\n";
+        file.reserve(8000000);
+        while (file.size() < 8000000)
+            file += char(file.size() * 7919 >> 9);
+        const auto copy = FirmwareCopy::fromBytes(file, FirmwareCopy::Holding::Sealed);
+        QVERIFY(copy->sealedDescriptor() >= 0);
+        const QString address = QString::fromStdString(camera.address());
+        const UploadFraming framing = uploadFraming(UploadForm::Tk15Tk20, "C:\\fw\\main.bin", QStringLiteral("5"));
+        const QByteArray body = framing.head + file + framing.tail;
+        const HeaderList headers = uploadHeaders(UploadForm::Tk15Tk20, QStringLiteral("YWRtaW46cGFzc3dvcmQ="), address, body.size());
+
+        refusal = {after, error};
+        const SendFileCall before = replaceSendFileCall(&refusingSendFile);
+        const auto restore = qScopeGuard([before] { replaceSendFileCall(before); });
+        UploadReply reply(uploadUrl(UploadForm::Tk15Tk20, address), headers, {framing.head, copy, framing.tail});
+        QList<qint64> progress;
+        connect(&reply, &QNetworkReply::uploadProgress, this, [&](qint64 sent, qint64) { progress << sent; });
+        QSignalSpy finished(&reply, &QNetworkReply::finished);
+        QVERIFY(finished.wait(20000));
+        // The kernel took what it took, refused once, and was not asked again.
+        QCOMPARE(refusal.handed, after);
+        QCOMPARE(refusal.refusals, 1);
+        QVERIFY(std::adjacent_find(progress.begin(), progress.end(), std::greater_equal<>()) == progress.end());
+        if (gone) {
+            QCOMPARE(int(reply.error()), int(QNetworkReply::RemoteHostClosedError));
+            QCOMPARE(reply.bodyBytesSent(), framing.head.size() + after);
+            for (const SimRequest& r : camera.uploads())
+                QVERIFY(!r.upload || !r.upload->accepted);
+            return;
+        }
+        QCOMPARE(int(reply.error()), int(QNetworkReply::NoError));
+        QCOMPARE(reply.bodyBytesSent(), body.size());
+        QCOMPARE(progress.last(), body.size());
+        QTRY_VERIFY_WITH_TIMEOUT(camera.uploads().size() == 1 && camera.uploads().front().upload, 5000);
+        const SimUpload& got = *camera.uploads().front().upload;
+        QVERIFY(got.bodyRecorded);
+        const QByteArray received = QByteArray::fromStdString(got.body);
+        const qsizetype same = std::mismatch(received.begin(), received.end(), body.begin(), body.end()).first - received.begin();
+        QVERIFY2(received == body, qPrintable(QStringLiteral("%1 of %2 bytes received, the first %3 as sent")
+                                                  .arg(received.size()).arg(body.size()).arg(same)));
+        QVERIFY(got.accepted);
     }
 
     // The system may refuse a connection inside the call that asks for it (no route to the
