@@ -144,11 +144,8 @@ bool readVersions(const QJsonValue& value, QStringList* versions, QString* error
 
 int modelOfName(const QString& name)
 {
-    for (int id = 1; id <= 12; ++id) {
-        if (fleetModelName(id) == name)
-            return id;
-    }
-    return 0;
+    // A report written by hand or by a script may name its models as any program prints them.
+    return modelIdFromName(name);
 }
 
 bool readCamera(const QJsonObject& o, CameraReport* r, QString* error)
