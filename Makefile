@@ -17,8 +17,9 @@ DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 deps:
 	@scripts/install-deps.sh
 
-# Only the programs `make run` needs (target kelvora-run-programs in CMakeLists.txt); the test
-# programs are built by `make test`.
+# Only the programs `make run` needs, the fleet program the README walks through and every
+# program's man page in $(BUILD_DIR)/man/ (target kelvora-run-programs in CMakeLists.txt); the
+# test programs are built by `make test`.
 build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target kelvora-run-programs

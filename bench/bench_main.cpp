@@ -860,7 +860,8 @@ std::optional<Row> benchFleet(const Tools& tools, const Options& opt)
     // shows the folder's version.
     auto fleet = [&](std::size_t n, Samples* seen) {
         return [&, n, seen]() -> std::optional<double> {
-            std::vector<std::string> args{tools.fleet(), "update", "--folder", g_tempDir, "--all", "--yes",
+            // A measurement is no update of the developer's: nothing of it goes to the history.
+            std::vector<std::string> args{tools.fleet(), "update", "--folder", g_tempDir, "--all", "--yes", "--no-history",
                                           "--parallel", std::to_string(kFleetCameras)};
             args.insert(args.end(), addresses.begin(), addresses.begin() + std::ptrdiff_t(n));
             const Clock::time_point t0 = Clock::now();

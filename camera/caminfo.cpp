@@ -1,5 +1,8 @@
 #include "camera/caminfo.h"
 
+#include <QList>
+#include <QStringList>
+
 #include <array>
 
 namespace {
@@ -7,23 +10,58 @@ namespace {
 struct ModelName {
     const char* name;
     const char* display;
+    // The model's own section of a list file (firmware/listfile.cpp tries it first).
+    const char* section;
 };
 
 constexpr std::array<ModelName, 13> kModelNames{{
-    {"CAM_MODELID_NONE", "----"},
-    {"CAM_MODELID_QV_TK10", "QV-TK10"},
-    {"CAM_MODELID_QV_TKD7_S", "QV-TKD7S"},
-    {"CAM_MODELID_QV_TKD7_H", "QV-TKD7H"},
-    {"CAM_MODELID_QV_TK300", "QV-TK300"},
-    {"CAM_MODELID_QV_OLD_TK20_S", "QV-TK20S"},
-    {"CAM_MODELID_QV_OLD_TK20_H", "QV-TK20H"},
-    {"CAM_MODELID_QV_NEW_TK20_S", "QV-TK20S"},
-    {"CAM_MODELID_QV_NEW_TK20_H", "QV-TK20H"},
-    {"CAM_MODELID_QV_OLD_TK15_S", "QV-TK15S"},
-    {"CAM_MODELID_QV_OLD_TK15_H", "QV-TK15H"},
-    {"CAM_MODELID_QV_NEW_TK15_S", "QV-TK15S"},
-    {"CAM_MODELID_QV_NEW_TK15_H", "QV-TK15H"},
+    {"CAM_MODELID_NONE", "----", nullptr},
+    {"CAM_MODELID_QV_TK10", "QV-TK10", "TK10"},
+    {"CAM_MODELID_QV_TKD7_S", "QV-TKD7S", "TKD7_S"},
+    {"CAM_MODELID_QV_TKD7_H", "QV-TKD7H", "TKD7_H"},
+    {"CAM_MODELID_QV_TK300", "QV-TK300", "TK300"},
+    {"CAM_MODELID_QV_OLD_TK20_S", "QV-TK20S", "TK20S_OLDFPGA"},
+    {"CAM_MODELID_QV_OLD_TK20_H", "QV-TK20H", "TK20H_OLDFPGA"},
+    {"CAM_MODELID_QV_NEW_TK20_S", "QV-TK20S", "TK20S_NEWFPGA"},
+    {"CAM_MODELID_QV_NEW_TK20_H", "QV-TK20H", "TK20H_NEWFPGA"},
+    {"CAM_MODELID_QV_OLD_TK15_S", "QV-TK15S", "TK15S_OLDFPGA"},
+    {"CAM_MODELID_QV_OLD_TK15_H", "QV-TK15H", "TK15H_OLDFPGA"},
+    {"CAM_MODELID_QV_NEW_TK15_S", "QV-TK15S", "TK15S_NEWFPGA"},
+    {"CAM_MODELID_QV_NEW_TK15_H", "QV-TK15H", "TK15H_NEWFPGA"},
 }};
+
+// A name reduced to what tells models apart: upper case, '-' as '_', and without the
+// prefixes one program prints and another leaves off. "qv-tkd7s", "CAM_MODELID_QV_TKD7_S"
+// and "TKD7_S" become "TKD7S" and "TKD7_S", which the table's own names reduce to as well.
+QString nameKey(const QString& name)
+{
+    QString key = name.trimmed().toUpper().replace(QLatin1Char('-'), QLatin1Char('_'));
+    for (const char* prefix : {"CAM_MODELID_", "QV_"}) {
+        if (key.startsWith(QLatin1String(prefix)))
+            key.remove(0, int(qstrlen(prefix)));
+    }
+    return key;
+}
+
+// The identifiers a name fits: one, none, or both generations of a TK20 or TK15 variant for
+// the window's name, which does not tell them apart.
+QList<int> modelsNamed(const QString& name)
+{
+    const QString key = nameKey(name);
+    QList<int> found;
+    if (key.isEmpty())
+        return found;
+    for (int id = kFirstModelId; id <= kLastModelId; ++id) {
+        const ModelName& m = kModelNames[static_cast<size_t>(id)];
+        for (const char* spelling : {m.name, m.display, m.section}) {
+            if (nameKey(QLatin1String(spelling)) == key) {
+                found << id;
+                break;
+            }
+        }
+    }
+    return found;
+}
 
 // Output FPGA variant ranges shared by TK15 and TK20 (wider than TKD7's).
 bool isTk15Tk20S(const QString& o)
@@ -72,12 +110,24 @@ QString checkModelName(int id)
     return name.startsWith(prefix) ? name.mid(prefix.size()) : name;
 }
 
-int modelIdFromName(const QString& name)
+int modelIdFromName(const QString& name, QString* why)
 {
-    const QString full = name.startsWith(QLatin1String("CAM_MODELID_")) ? name : QLatin1String("CAM_MODELID_") + name;
-    for (int id = kFirstModelId; id <= kLastModelId; ++id) {
-        if (full == QLatin1String(kModelNames[static_cast<size_t>(id)].name))
-            return id;
+    const QList<int> found = modelsNamed(name);
+    if (found.size() == 1)
+        return found.first();
+    if (why && found.isEmpty()) {
+        QStringList names;
+        for (int id = kFirstModelId; id <= kLastModelId; ++id)
+            names << checkModelName(id);
+        *why = QStringLiteral("unknown model \"%1\"; the models are %2 and %3, in any case, with - for _, without QV_ "
+                              "(TK300) or with CAM_MODELID_ in front, as the window shows them (QV-TKD7S) or as "
+                              "their list file sections (TK20S_OLDFPGA)")
+                   .arg(name, names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
+    } else if (why) {
+        QStringList names;
+        for (int id : found)
+            names << checkModelName(id);
+        *why = QStringLiteral("\"%1\" names %2 alike: give one of them").arg(name, names.join(QStringLiteral(" and ")));
     }
     return CAM_MODELID_NONE;
 }

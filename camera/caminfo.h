@@ -57,12 +57,16 @@ QString modelIdName(int id);
 // Name shown in the window: "QV-TK20S" for both TK20 S generations, "----" for none.
 QString modelDisplayName(int id);
 // "QV_OLD_TK20_S": the identifier's name without its "CAM_MODELID_" prefix, exact where
-// display names are not, and accepted back by modelIdFromName. The command-line
-// programs name models this way.
+// display names are not. The command-line programs name models this way.
 QString checkModelName(int id);
-// Identifier for a name as written by modelIdName (also accepts it without the
-// "CAM_MODELID_" prefix, e.g. "QV_TK300"); CAM_MODELID_NONE when unknown.
-int modelIdFromName(const QString& name);
+// The one reader of a model's name, for every program that takes one: whatever spelling a
+// program prints is accepted back. The window's "QV-TK300" and "QV-TKD7S", the command-line
+// programs' "QV_TK300", the identifier "CAM_MODELID_QV_TK300" (JSON, the debug trace), the
+// simulator's "TK300" and "OLD_TK20_S", a model's own list file section ("TK300",
+// "TK20S_OLDFPGA"); in any case, '-' and '_' alike. CAM_MODELID_NONE for a name of no model,
+// and for the window's "QV-TK20S" (and H, and TK15's), which is both FPGA generations: `why`
+// then says so, naming what is accepted.
+int modelIdFromName(const QString& name, QString* why = nullptr);
 
 struct ModelIdentification {
     int modelId = CAM_MODELID_NONE;

@@ -1,7 +1,8 @@
 # Installation and the Debian packages (`make package`): the programs under bin with their man
 # pages, the menu entry, icon and AppStream metainfo under share, and CPack's DEB settings.
-# The package tree (KELVORA_PACKAGING=ON) also builds the man pages and the compressed changelog;
-# other trees install the programs and the desktop files only.
+# The package tree (KELVORA_PACKAGING=ON) also builds and installs the man pages and the compressed
+# changelog; other trees install the programs and the desktop files only, and build the man pages
+# only when asked (target kelvora-man-pages, part of `make run`), to be read from the build tree.
 #
 # Two packages from one tree. `kelvora` holds the window and what the desktop needs; it depends on
 # `kelvora-cli` of the same version, which holds every other program. Those link Qt Core and
@@ -34,10 +35,10 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 # Everything the package holds; `make package` builds this target, not the test programs.
 add_custom_target(kelvora-programs)
+# Every program's man page in <build>/man/, readable with `man -l` before anything is installed.
+add_custom_target(kelvora-man-pages)
 
-if(KELVORA_PACKAGING)
-    find_program(KELVORA_GZIP gzip REQUIRED)
-endif()
+find_program(KELVORA_GZIP gzip REQUIRED)
 
 # kelvora_install_program(<target> [SUMMARY <text>])
 # Installs the program under bin and, in the package tree, its man page compressed under
@@ -45,6 +46,9 @@ endif()
 # otherwise: packaging/man/<target>.1.in where one is written (@PROJECT_VERSION@ filled
 # in), otherwise made by help2man from the program's --help and --version, SUMMARY being the
 # page's one-line description and packaging/man/<target>.h2m, when present, adding sections.
+# Every tree can build the page (<target>-man, in kelvora-man-pages); only the package tree
+# builds it with everything and installs it. Outside it a page help2man would make is left out
+# when help2man is not installed, so that `make run` needs no packaging tool.
 function(kelvora_install_program target)
     cmake_parse_arguments(P "" "SUMMARY" "" ${ARGN})
     if(target IN_LIST KELVORA_WINDOW_PROGRAMS)
@@ -56,9 +60,6 @@ function(kelvora_install_program target)
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}
         BUNDLE DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     add_dependencies(kelvora-programs ${target})
-    if(NOT KELVORA_PACKAGING)
-        return()
-    endif()
 
     set(source ${KELVORA_PACKAGING_DIR}/man/${target})
     set(page ${PROJECT_BINARY_DIR}/man/${target}.1)
@@ -75,7 +76,15 @@ function(kelvora_install_program target)
         if(NOT P_SUMMARY)
             message(FATAL_ERROR "kelvora_install_program(${target}): give SUMMARY or write packaging/man/${target}.1.in")
         endif()
-        find_program(KELVORA_HELP2MAN help2man REQUIRED)
+        if(KELVORA_PACKAGING)
+            find_program(KELVORA_HELP2MAN help2man REQUIRED)
+        else()
+            find_program(KELVORA_HELP2MAN help2man)
+            if(NOT KELVORA_HELP2MAN)
+                message(STATUS "help2man not found: no man page for ${target} in this tree")
+                return()
+            endif()
+        endif()
         set(include)
         set(depends ${target})
         if(EXISTS ${source}.h2m)
@@ -93,9 +102,14 @@ function(kelvora_install_program target)
             COMMENT "Man page ${target}.1 from its --help"
             VERBATIM)
     endif()
-    add_custom_target(${target}-man ALL DEPENDS ${page}.gz)
-    add_dependencies(kelvora-programs ${target}-man)
-    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+    if(KELVORA_PACKAGING)
+        add_custom_target(${target}-man ALL DEPENDS ${page}.gz)
+        add_dependencies(kelvora-programs ${target}-man)
+        install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+    else()
+        add_custom_target(${target}-man DEPENDS ${page}.gz)
+    endif()
+    add_dependencies(kelvora-man-pages ${target}-man)
 endfunction()
 
 install(FILES ${KELVORA_PACKAGING_DIR}/${KELVORA_APP_ID}.desktop

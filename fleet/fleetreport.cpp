@@ -149,11 +149,8 @@ bool readVersions(const QJsonValue& value, QStringList* versions, QString* error
 
 int modelOfName(const QString& name)
 {
-    for (int id = 1; id <= 12; ++id) {
-        if (fleetModelName(id) == name)
-            return id;
-    }
-    return 0;
+    // A report written by hand or by a script may name its models as any program prints them.
+    return modelIdFromName(name);
 }
 
 // Where in the text of a report the reader finds what an error is about: the line of a

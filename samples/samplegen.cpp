@@ -22,9 +22,10 @@ int main(int argc, char** argv)
         if ((arg == "--model" || arg == "--payload-bytes") && i + 1 < argc) {
             const std::string v = argv[++i];
             if (arg == "--model") {
-                const int id = simModelFromText(v);
+                std::string why;
+                const int id = simModelFromText(v, &why);
                 if (!id) {
-                    std::cerr << "kelvora-samplegen: unknown model " << v << '\n';
+                    std::cerr << "kelvora-samplegen: " << why << '\n';
                     return 2;
                 }
                 options.models.push_back(id);

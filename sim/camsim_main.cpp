@@ -5,6 +5,7 @@
 
 #include "camera/caminfo.h"
 #include "sim/camerasim.h"
+#include "sim/simprofiles.h"
 #include "kelvora/version.h"
 
 #include <arpa/inet.h>
@@ -32,7 +33,9 @@ const char* kUsage =
     "\n"
     "  -m, --model NAME|ID[,...] profile: TK10, TKD7_S, TKD7_H, TK300, OLD_TK20_S, OLD_TK20_H,\n"
     "                            NEW_TK20_S, NEW_TK20_H, OLD_TK15_S, OLD_TK15_H, NEW_TK15_S,\n"
-    "                            NEW_TK15_H (also QV_... or CAM_MODELID_QV_...), or 1..12\n"
+    "                            NEW_TK15_H, as any of the programs writes it (QV-TK300,\n"
+    "                            QV_TK300, CAM_MODELID_QV_TK300, the list file's TK20S_OLDFPGA;\n"
+    "                            any case), or 1..12\n"
     "                            (default TK300); a comma list gives the cameras their\n"
     "                            models in turn\n"
     "  -n, --cameras N           run N cameras (default 1, at most 4096); every other option\n"
@@ -369,7 +372,13 @@ int main(int argc, char** argv)
     raiseOpenFileLimit(total - closed);
 
     const std::vector<Slot> layout = layOut(cameras, silent, closed);
-    const std::vector<std::string> models = commaList(model);
+    std::vector<int> models;
+    for (const std::string& name : commaList(model)) {
+        std::string why;
+        models.push_back(simModelFromText(name, &why));
+        if (!models.back())
+            usageError(why);
+    }
     const bool fleet = total > 1;
     struct Place {
         Slot slot;
@@ -393,9 +402,7 @@ int main(int argc, char** argv)
             these = SimFaults{};
             these.silentModel = these.silentVersion = these.silentUpload = these.silentOther = true;
         } else {
-            const std::string& name = models[static_cast<std::size_t>(answering++) % models.size()];
-            if (!sim->setModel(name))
-                usageError("unknown model: " + name);
+            sim->setModel(models[static_cast<std::size_t>(answering++) % models.size()]);
         }
         sim->setCredentials(user, password);
         sim->setRestartTime(std::chrono::milliseconds(static_cast<long long>(restartSeconds * 1000)));

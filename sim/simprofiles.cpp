@@ -2,6 +2,8 @@
 
 #include "camera/caminfo.h"
 
+#include <QString>
+
 #include <cctype>
 
 namespace {
@@ -66,18 +68,18 @@ const SimProfile* simProfile(int modelId)
     return &kProfiles[static_cast<size_t>(modelId - kFirstModelId)];
 }
 
-int simModelFromText(const std::string& text)
+int simModelFromText(const std::string& text, std::string* why)
 {
     if (!text.empty() && text.size() <= 2
         && std::isdigit(static_cast<unsigned char>(text[0])) && std::isdigit(static_cast<unsigned char>(text.back()))) {
         const int id = std::stoi(text);
+        if (!isValidModelId(id) && why)
+            *why = "no model has the number " + text + " (1 to 12)";
         return isValidModelId(id) ? id : CAM_MODELID_NONE;
     }
-    std::string upper;
-    for (char c : text)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const QString name = QString::fromStdString(upper);
-    if (const int id = modelIdFromName(name))
-        return id;
-    return modelIdFromName(QStringLiteral("QV_") + name);
+    QString refused;
+    const int id = modelIdFromName(QString::fromStdString(text), &refused);
+    if (!id && why)
+        *why = refused.toStdString() + " (or a model's number, 1 to 12)";
+    return id;
 }

@@ -35,8 +35,9 @@ struct SimProfile {
 // Profile of a model identifier 1..12; nullptr otherwise.
 const SimProfile* simProfile(int modelId);
 
-// Model identifier for "TK300", "QV_TK300", "CAM_MODELID_QV_TK300", "OLD_TK20_S" or "4";
-// 0 when unknown.
-int simModelFromText(const std::string& text);
+// Model identifier for any name modelIdFromName (camera/caminfo.h) takes ("TK300",
+// "QV-TK300", "qv_new_tk20_h", ...) or a number 1..12; 0 when unknown, `why` then saying
+// what is accepted.
+int simModelFromText(const std::string& text, std::string* why = nullptr);
 
 #endif

@@ -6,6 +6,9 @@
 struct Identification { int qid; QString cpu, output; int model, none; };
 Q_DECLARE_METATYPE(Identification)
 
+// Who prints a spelling, so that the row also holds the printer to it.
+enum Printer { NoPrinter, IdName, CheckName, DisplayName };
+
 class TestCamInfo : public QObject
 {
     Q_OBJECT
@@ -67,6 +70,81 @@ private slots:
         const ModelIdentification found = identifyModel(i.qid, i.cpu, i.output);
         QCOMPARE(found.modelId, i.model);
         QCOMPARE(found.tag, i.none ? QStringLiteral("CAM_MODELID_NONE%1").arg(i.none) : modelIdName(i.model));
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("model");     // CAM_MODELID_NONE: refused
+        QTest::addColumn<int>("printer");
+        QTest::addColumn<QString>("why");   // a refusal's reason holds this
+        struct Model { int id; const char* core; const char* display; const char* section; };
+        const Model models[] = {
+            {CAM_MODELID_QV_TK10, "TK10", "QV-TK10", "TK10"},
+            {CAM_MODELID_QV_TKD7_S, "TKD7_S", "QV-TKD7S", "TKD7_S"},
+            {CAM_MODELID_QV_TKD7_H, "TKD7_H", "QV-TKD7H", "TKD7_H"},
+            {CAM_MODELID_QV_TK300, "TK300", "QV-TK300", "TK300"},
+            {CAM_MODELID_QV_OLD_TK20_S, "OLD_TK20_S", nullptr, "TK20S_OLDFPGA"},
+            {CAM_MODELID_QV_OLD_TK20_H, "OLD_TK20_H", nullptr, "TK20H_OLDFPGA"},
+            {CAM_MODELID_QV_NEW_TK20_S, "NEW_TK20_S", nullptr, "TK20S_NEWFPGA"},
+            {CAM_MODELID_QV_NEW_TK20_H, "NEW_TK20_H", nullptr, "TK20H_NEWFPGA"},
+            {CAM_MODELID_QV_OLD_TK15_S, "OLD_TK15_S", nullptr, "TK15S_OLDFPGA"},
+            {CAM_MODELID_QV_OLD_TK15_H, "OLD_TK15_H", nullptr, "TK15H_OLDFPGA"},
+            {CAM_MODELID_QV_NEW_TK15_S, "NEW_TK15_S", nullptr, "TK15S_NEWFPGA"},
+            {CAM_MODELID_QV_NEW_TK15_H, "NEW_TK15_H", nullptr, "TK15H_NEWFPGA"},
+        };
+        const auto row = [](const QString& what, const QString& name, int model, int printer = NoPrinter,
+                            const QString& why = {}) {
+            QTest::newRow(qPrintable(what + QLatin1Char(' ') + name)) << name << model << printer << why;
+        };
+        for (const Model& m : models) {
+            const QString core = QLatin1String(m.core);
+            row(QStringLiteral("identifier (JSON, simulator, soak)"), QLatin1String("CAM_MODELID_QV_") + core, m.id, IdName);
+            row(QStringLiteral("checker and fleet"), QLatin1String("QV_") + core, m.id, CheckName);
+            row(QStringLiteral("simulator and debug trace"), core, m.id);
+            row(QStringLiteral("list file section"), QLatin1String(m.section), m.id);
+            row(QStringLiteral("lower case"), QLatin1String("qv_") + core.toLower(), m.id);
+            row(QStringLiteral("dashes"), QStringLiteral("QV-") + QString(core).replace(QLatin1Char('_'), QLatin1Char('-')), m.id);
+            if (m.display) {
+                row(QStringLiteral("window"), QLatin1String(m.display), m.id, DisplayName);
+                row(QStringLiteral("window, lower case, blanks around"), QStringLiteral(" %1 ").arg(QString::fromLatin1(m.display).toLower()), m.id);
+            }
+        }
+        // The window shows both FPGA generations of a variant alike: neither is chosen for it.
+        row(QStringLiteral("window, two models"), QStringLiteral("QV-TK20S"), CAM_MODELID_NONE, NoPrinter,
+            QStringLiteral("\"QV-TK20S\" names QV_OLD_TK20_S and QV_NEW_TK20_S alike"));
+        row(QStringLiteral("window, two models"), QStringLiteral("QV-TK20H"), CAM_MODELID_NONE, NoPrinter,
+            QStringLiteral("QV_OLD_TK20_H and QV_NEW_TK20_H"));
+        row(QStringLiteral("window, two models"), QStringLiteral("qv-tk15s"), CAM_MODELID_NONE, NoPrinter,
+            QStringLiteral("QV_OLD_TK15_S and QV_NEW_TK15_S"));
+        row(QStringLiteral("window, two models"), QStringLiteral("TK15H"), CAM_MODELID_NONE, NoPrinter,
+            QStringLiteral("QV_OLD_TK15_H and QV_NEW_TK15_H"));
+        const QString all = QStringLiteral("the models are QV_TK10, QV_TKD7_S, QV_TKD7_H, QV_TK300, QV_OLD_TK20_S, "
+                                           "QV_OLD_TK20_H, QV_NEW_TK20_S, QV_NEW_TK20_H, QV_OLD_TK15_S, QV_OLD_TK15_H, "
+                                           "QV_NEW_TK15_S and QV_NEW_TK15_H");
+        for (const char* none : {"QV_TK99", "", "QV_", "CAM_MODELID_NONE", "----", "4", "TK20", "OLD_TK20", "TK300X"})
+            row(QStringLiteral("no model"), QLatin1String(none), CAM_MODELID_NONE, NoPrinter, all);
+    }
+
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, model);
+        QFETCH(int, printer);
+        QFETCH(QString, why);
+        QString refused = QStringLiteral("untouched");
+        QCOMPARE(modelIdFromName(name, &refused), model);
+        if (model == CAM_MODELID_NONE)
+            QVERIFY2(refused.contains(why), qPrintable(refused));
+        else
+            QCOMPARE(refused, QStringLiteral("untouched"));
+        // The spelling is the one its program prints, so what one program writes another reads.
+        if (printer == IdName)
+            QCOMPARE(modelIdName(model), name);
+        else if (printer == CheckName)
+            QCOMPARE(checkModelName(model), name);
+        else if (printer == DisplayName)
+            QCOMPARE(modelDisplayName(model), name);
     }
 };
 

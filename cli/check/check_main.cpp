@@ -73,7 +73,9 @@ int main(int argc, char** argv)
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        out << parser.helpText() << "\nModel names (CAM_MODELID_ in front is accepted too):\n" << modelList()
+        out << parser.helpText() << "\nModel names (also as the window, the simulator or a list file writes them, e.g. QV-TK300,\n"
+            << "TK300, CAM_MODELID_QV_TK300, TK20S_OLDFPGA; in any case; the window's QV-TK20S and the like\n"
+            << "are two models' names and name neither):\n" << modelList()
             << "\nExit status: 0 no problems, 1 problems found, 2 the folder cannot be read or bad usage.\n"
             << "With --write-sums: 0 written, 1 nothing written (a named file missing, outside the folder or\n"
             << "unreadable), 2 the folder cannot be read, SHA256SUMS cannot be written, or bad usage.\n";
@@ -99,10 +101,10 @@ int main(int argc, char** argv)
     }
     int model = 0;
     if (parser.isSet(modelOption)) {
-        const QString name = parser.value(modelOption);
-        model = modelIdFromName(name.trimmed().toUpper());
+        QString why;
+        model = modelIdFromName(parser.value(modelOption), &why);
         if (model == 0)
-            return usageError(QStringLiteral("unknown model \"%1\"; known models:\n%2").arg(name, modelList()));
+            return usageError(why);
     }
 
     const FolderCheck check = checkFolder(folders.first(), model);

@@ -1,5 +1,6 @@
 #include "firmware/listfile.h"
 
+#include "camera/caminfo.h"
 #include "tests/support/logcapture.h"
 
 #include <QElapsedTimer>
@@ -181,6 +182,13 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, inside);
         QCOMPARE(isFolderFileName(name), inside);
+    }
+
+    // The checker prints a model's own section beside it, so a model is named by it too.
+    void ownSectionNamesTheModel()
+    {
+        for (int id = kFirstModelId; id <= kLastModelId; ++id)
+            QCOMPARE(modelIdFromName(modelSections(id).candidates.value(0)), id);
     }
 };
 

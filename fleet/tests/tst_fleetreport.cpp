@@ -341,6 +341,11 @@ private slots:
         QCOMPARE(reportJson(back), json);
         QVERIFY(parseReport(reportJsonLine(report), &back, &error));
         QCOMPARE(reportJson(back), json);
+        // A model as another program names it (here the simulator's and list files') is read too.
+        QVERIFY(json.contains("\"model\": \"QV_TK300\""));
+        QVERIFY2(parseReport(QByteArray(json).replace("\"model\": \"QV_TK300\"", "\"model\": \"tk300\""), &back, &error),
+                 qPrintable(error));
+        QCOMPARE(reportJson(back), json);
     }
 
     // A report read back decides what a resumed update leaves alone: nothing is guessed.
@@ -361,6 +366,8 @@ private slots:
         QTest::newRow("unknown end") << QByteArray(R"({"cameras":[{"address":"a","end":"done"}]})") << "unknown end \"done\"";
         QTest::newRow("unknown model") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","model":"QV_X"}]})")
                                        << "unknown model";
+        QTest::newRow("window's name of two models") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","model":"QV-TK20S"}]})")
+                                                     << "unknown model";
         QTest::newRow("bad time") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","started":"yesterday"}]})")
                                   << "not ISO 8601";
         QTest::newRow("unknown component") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","files":[{"component":"x","result":"sent"}]}]})")

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -363,6 +364,49 @@ private slots:
         }
         // The process's loops were running already (for `sim`): nothing more for these cameras.
         QCOMPARE(threads(), threadsBefore);
+    }
+
+    // kelvora-camsim --model takes a model as any program prints it.
+    void modelOption_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("exitCode");   // -1: runs, as the camera it prints
+        QTest::addColumn<QString>("out");    // the camera's line, or what the refusal holds
+        QTest::newRow("list file's name") << "TK300" << -1 << "Simulated camera QV-TK300 (CAM_MODELID_QV_TK300)";
+        QTest::newRow("window's name") << "QV-TKD7H" << -1 << "Simulated camera QV-TKD7H (CAM_MODELID_QV_TKD7_H)";
+        QTest::newRow("fleet's name, lower case") << "qv_new_tk20_h" << -1 << "Simulated camera QV-TK20H (CAM_MODELID_QV_NEW_TK20_H)";
+        QTest::newRow("number") << "12" << -1 << "Simulated camera QV-TK15H (CAM_MODELID_QV_NEW_TK15_H)";
+        QTest::newRow("window's name of two models") << "QV-TK15S" << 2 << "QV_OLD_TK15_S and QV_NEW_TK15_S";
+        QTest::newRow("unknown") << "QV_TK99" << 2 << "QV_NEW_TK15_H";
+        QTest::newRow("unknown number") << "13" << 2 << "1 to 12";
+    }
+
+    void modelOption()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QProcess p;
+        p.start(QStringLiteral(KELVORA_CAMSIM_EXE), {QStringLiteral("--model"), model, QStringLiteral("--bind"),
+                                                     QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                                                     QStringLiteral("0"), QStringLiteral("--quiet")});
+        QVERIFY(p.waitForStarted(10000));
+        if (exitCode >= 0) {
+            QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), exitCode);
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(err.contains(out), qPrintable(err));
+            return;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (!p.canReadLine() && p.state() == QProcess::Running && clock.elapsed() < 10000)
+            p.waitForReadyRead(100);
+        const QString first = QString::fromUtf8(p.readLine()).trimmed();
+        p.terminate();
+        if (!p.waitForFinished(5000))
+            p.kill();
+        QCOMPARE(first, out);
     }
 
     void rawCapture()

@@ -226,7 +226,11 @@ private slots:
         QTest::newRow("json, unreadable") << QStringList{"--json", "DIR/none"} << 2 << QString();
         QTest::newRow("one model") << QStringList{"--model", "QV_NEW_TK15_H", "DIR"} << 0 << "  QV_NEW_TK15_H   [TK15H_NEWFPGA]";
         QTest::newRow("does not exist") << QStringList{"DIR/none"} << 2 << QString();
+        // The model as the list file and the simulator write it, and as the window shows it.
+        QTest::newRow("one model, list file's name") << QStringList{"--model", "TK300", "DIR"} << 0 << "  QV_TK300        [TK300]";
+        QTest::newRow("one model, window's name") << QStringList{"--model", "qv-tkd7s", "DIR"} << 0 << "  QV_TKD7_S       [TKD7_S]";
         QTest::newRow("unknown model") << QStringList{"--model", "QV_TK99", "DIR"} << 2 << QString();
+        QTest::newRow("window's name of two models") << QStringList{"--model", "QV-TK20S", "DIR"} << 2 << QString();
         QTest::newRow("help") << QStringList{"--help"} << 0 << "  QV_OLD_TK20_S (QV-TK20S)";
         QTest::newRow("write sums") << QStringList{"--write-sums", "DIR"} << 0 << "Wrote DIR/SHA256SUMS for 43 files:";
         QTest::newRow("write sums, file missing") << QStringList{"--write-sums", "DIR"} << 1
