@@ -77,6 +77,7 @@ void FleetUpdate::ask()
 const std::vector<PlanEntry>& FleetUpdate::plan()
 {
     m_entries.clear();
+    m_runs = 0;
     const auto earlier = byAddress(m_settings.earlier);
     QHash<QString, const ScanResult*> scans;
     for (const ScanResult& scan : m_driver.scans())
@@ -107,6 +108,7 @@ const std::vector<PlanEntry>& FleetUpdate::plan()
         }
         if (entry.scan.ok)
             entry.plan = planCamera(*m_folder, entry.scan.camera, choice);
+        m_runs += entry.scan.ok && entry.plan.valid ? 1 : 0;
         m_entries.push_back(entry);
     }
     return m_entries;
@@ -124,8 +126,7 @@ QStringList FleetUpdate::folderRefusals() const
 
 int FleetUpdate::runs() const
 {
-    return int(std::count_if(m_entries.begin(), m_entries.end(),
-                             [](const PlanEntry& e) { return !e.carriedOver && e.scan.ok && e.plan.valid; }));
+    return m_runs;
 }
 
 void FleetUpdate::start(const std::vector<CameraCredential>& credentials)

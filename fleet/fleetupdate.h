@@ -67,7 +67,7 @@ public:
     // Why the folder can send nothing at all (a file SHA256SUMS refuses, an empty or
     // unreadable file), one line each; empty when it can.
     QStringList folderRefusals() const;
-    // Cameras with a plan to run.
+    // Cameras with a plan to run, as plan() found them.
     int runs() const;
 
     // Runs the plans; `credentials` by entry (empty for entries without a run). finished()
@@ -94,7 +94,8 @@ private:
     FleetDriver m_driver;
     UpdateRecord m_record;
     QStringList m_asked;
-    std::vector<PlanEntry> m_entries;
+    std::vector<PlanEntry> m_entries;  // the plans, until the driver takes them
+    int m_runs = 0;
     bool m_started = false;
 };
 

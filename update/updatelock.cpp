@@ -163,7 +163,9 @@ UpdateLock UpdateLock::take(const QString& folder, const QString& fileName)
             const bool held = errno == EWOULDBLOCK;
             if (held) {
                 lock.m_outcome = Outcome::Held;
-                lock.m_holder = writtenPid(fd);
+                // A holder that has only just taken the lock writes its id a moment later.
+                for (int wait = 0; wait < 20 && (lock.m_holder = writtenPid(fd)) == 0; ++wait)
+                    ::usleep(5000);
             } else {
                 lock.m_error = QStringLiteral("%1: %2").arg(path, systemError());
             }
