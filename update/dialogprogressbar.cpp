@@ -171,7 +171,10 @@ bool DialogProgressBar::takeCameraLock(const QString& address)
 
 void DialogProgressBar::showMessage(const QString& text)
 {
-    QMessageBox::information(this, QString(), text);
+    // Over the window the operator is looking at: this dialog while it shows, and the window
+    // that opened it for an end before the dialog has shown (a refusal at the start) or after
+    // it has closed itself. A box over a hidden dialog is placed by a window never seen.
+    QMessageBox::information(isVisible() ? this : parentWidget(), QString(), text);
 }
 
 int DialogProgressBar::diapro_SearchVerUpFile()

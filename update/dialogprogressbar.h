@@ -24,9 +24,10 @@ QT_END_NAMESPACE
 // UpdateRun (update/updaterun.h) on the process-wide records; the dialog shows its file
 // and progress, shows each end's message at its place, and closes when the run says so.
 //
-// Use: construct (resets the run state), DIAPRO_StartVerUp(set); only when that returns
-// 0 run exec(), which returns once the run has ended; then delete the dialog. The start
-// takes the camera's lock (update/updatelock.h), which the dialog holds until it is deleted.
+// Use: construct (resets the run state) with the operator's window as parent, over which
+// an end's message shows while the dialog does not; DIAPRO_StartVerUp(set); only when that
+// returns 0 run exec(), which returns once the run has ended; then delete the dialog. The
+// start takes the camera's lock (update/updatelock.h), held until the dialog is deleted.
 class DialogProgressBar : public QDialog
 {
     Q_OBJECT

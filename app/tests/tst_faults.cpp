@@ -660,10 +660,14 @@ private slots:
             const int got = int(atConnect(fault) ? m_sim->requests().size() : m_sim->uploads().size());
             QVERIFY2(received < 0 ? got >= -received : got == received, qPrintable(QString::number(got)));
             QCOMPARE(m_op->credentialDialogs, atConnect(fault) ? 0 : 1);
-            for (const ModalWatcher::Message& m : m_op->messages())
-                QVERIFY(atConnect(fault) ? m.parentName + u'|' + m.title == u"MainWindow|"
-                                         : m.parentName == u"DialogProgressBar"
-                                             && (m.text == kStopQuestion || !m.parentTimersActive));
+            // An update's box is over the progress dialog while it shows, else over the window,
+            // as for a refusal at the start (a SHA256SUMS refusal, a camera held): never over a
+            // dialog not shown.
+            for (const ModalWatcher::Message& m : m_op->messages()) {
+                const bool overProgress = !atConnect(fault) && m.shownWindows.contains(QStringLiteral("DialogProgressBar"));
+                QCOMPARE(m.parentName + u'|' + m.title, overProgress ? QStringLiteral("DialogProgressBar|") : QStringLiteral("MainWindow|"));
+                QVERIFY(m.parentVisible && (atConnect(fault) || m.text == kStopQuestion || !m.parentTimersActive));
+            }
             if (atConnect(fault)) {
                 QCOMPARE(windowCleared(*m_w), !identified);
                 QCOMPARE(mw_CamInfo.ModelID, identified ? model : 0);

@@ -156,6 +156,7 @@ class TestDialogProgressBar : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ModalWatcher> m_watcher;
     std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<QWidget> m_window;
     // The camera locks of every run here, never the user's own.
     QTemporaryDir m_runtime;
 
@@ -180,9 +181,10 @@ class TestDialogProgressBar : public QObject
         return set;
     }
 
-    static std::unique_ptr<DialogProgressBar> makeDialog()
+    // Over the operator's window, as the window opens it.
+    std::unique_ptr<DialogProgressBar> makeDialog()
     {
-        auto d = std::make_unique<DialogProgressBar>(nullptr);
+        auto d = std::make_unique<DialogProgressBar>(m_window.get());
         d->setTickInterval(3600 * 1000);
         return d;
     }
@@ -202,6 +204,9 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_watcher = std::make_unique<ModalWatcher>();
         m_log = std::make_unique<LogCapture>();
+        m_window = std::make_unique<QWidget>();
+        m_window->setObjectName(QStringLiteral("window"));
+        m_window->show();
     }
 
     void cleanup()
@@ -211,6 +216,7 @@ private slots:
         const QStringList leaked = m_log->secretsFound(credentialForms(QStringLiteral("admin"), QStringLiteral("password")));
         m_log.reset();
         m_watcher.reset();
+        m_window.reset();
         m_sim.reset();
         m_dir.reset();
         QCOMPARE(leaked, QStringList());
@@ -312,9 +318,10 @@ private slots:
         QVERIFY(!o.hung);
         QCOMPARE(o.start, c.start);
         QCOMPARE(m_watcher->texts(), QStringList{c.message});
+        // Over the dialog while it shows, else over the window: never over a hidden dialog.
         const ModalWatcher::Message box = m_watcher->messages().front();
-        QVERIFY(box.parentName == QStringLiteral("DialogProgressBar") && box.title.isEmpty());
-        QCOMPARE(box.parentVisible, c.dialogBehindMessage);
+        QVERIFY(box.parentVisible && box.title.isEmpty());
+        QCOMPARE(box.parentName, c.dialogBehindMessage ? QStringLiteral("DialogProgressBar") : QStringLiteral("window"));
         QVERIFY2(m_log->containsInOrder(c.lines), qPrintable(m_log->text().right(3000)));
         QCOMPARE(int(m_sim->uploads().size()), c.uploads);
         QCOMPARE(m_log->contains(QStringLiteral("■DEBUG■DIAPRO_timeout2()")), c.resetWait);
@@ -378,7 +385,9 @@ private slots:
         QCOMPARE(shown, (QStringList{"1/3 front.ffe 0", "2/3 cam.eep 0", "3/3 cam.bin 0"}));
         QCOMPARE(barValues, (QList<int>{100, 0, 100, 0, 100}));
         QCOMPARE(m_watcher->texts(), (QStringList{kStopQuestion, kDone}));
-        QVERIFY(!m_watcher->messages().back().parentVisible);
+        QVERIFY(m_watcher->messages().front().parentName == u"DialogProgressBar" && m_watcher->messages().front().parentVisible);
+        // The dialog has closed itself before its last box.
+        QVERIFY(m_watcher->messages().back().parentName == u"window" && m_watcher->messages().back().parentVisible);
         QCOMPARE(m_sim->version(SIM_CAM_CPU), std::string("V03.30"));
         verifyEnded(*d);
     }
@@ -440,7 +449,7 @@ private slots:
         };
         QVERIFY(!runAsCaller(*d, set, driver).hung);
         QCOMPARE(m_watcher->texts(), QStringList{kDone});
-        QVERIFY(!m_watcher->messages().front().parentVisible);
+        QVERIFY(m_watcher->messages().front().parentName == u"window" && m_watcher->messages().front().parentVisible);
         // The second version answer and the stale re-inquiry are let go unjudged.
         QTRY_COMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_CAM_finished ignored")), 1);
         QTRY_COMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_finished ignored")), 1);
@@ -510,6 +519,7 @@ private slots:
                 QCOMPARE(told, QStringList{kCameraHeld});
                 const ModalWatcher::Message box = m_watcher->messages().front();
                 QVERIFY(box.title.isEmpty() && box.icon == QMessageBox::Information);
+                QVERIFY(box.parentName == u"window" && box.parentVisible);
                 QVERIFY(m_sim->requests().empty() && m_sim->bytesReceived() == 0);
                 // Nothing of the run began.
                 QVERIFY(!m_log->contains(QStringLiteral("■DEBUG■DIAPRO_StartVerUp()")));
