@@ -39,7 +39,7 @@ int MainWindow::mw_CheckFileVer()
 void MainWindow::mw_OpenPasswordDialog()
 {
     mw_CheckBox();
-    auto* dialog = new DialogPassword(nullptr);
+    auto* dialog = new DialogPassword(this);
     dialog->DIAPASS_SetInfo(mw_VupFileInfo);
     dialog->exec();
     delete dialog;

@@ -44,7 +44,8 @@ void DialogPassword::DIAPASS_OpenDialogProgressBar()
 
 void DialogPassword::diapass_OpenDialogProgressBar()
 {
-    auto* progress = new DialogProgressBar(nullptr);
+    // Over the window that opened this dialog, which hides itself before the run starts.
+    auto* progress = new DialogProgressBar(parentWidget());
     dbgLine("■DEBUG■diapass_OpenDialogProgressBar()");
     if (!ui->Dia_Pass_UserIDEdit->text().isEmpty() && !ui->Dia_Pass_PassEdit->text().isEmpty())
         DIAPASS_getBase64();

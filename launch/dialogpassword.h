@@ -12,7 +12,8 @@ class DialogPassword;
 QT_END_NAMESPACE
 
 // Asks for the camera's user ID and password, turns them into the Basic credential and
-// runs the update in a progress dialog with its own copy of the firmware set.
+// runs the update in a progress dialog with its own copy of the firmware set. Its parent,
+// the operator's window, is the progress dialog's too.
 class DialogPassword : public QDialog
 {
     Q_OBJECT

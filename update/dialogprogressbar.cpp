@@ -6,10 +6,16 @@
 
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QTimer>
 
+using kelvora::dbgLine;
+using kelvora::dbgValue;
+
 namespace {
+
+const char kCameraHeldText[] = "This camera is being updated by another Kelvora process.";
 
 // Leaving the dialog while the firmware is on its way would abandon the upload, so while a
 // run is in progress neither Escape nor a close request reaches the dialog. Once the
@@ -64,8 +70,7 @@ DialogProgressBar::DialogProgressBar(QWidget* parent)
         ui->Dia_Prog_Label->setText(fileName);
     });
     connect(m_run, &UpdateRun::progressChanged, ui->Dia_Prog_Bar, &QProgressBar::setValue);
-    connect(m_run, &UpdateRun::message, this,
-            [this](const QString& text) { QMessageBox::information(this, QString(), text); });
+    connect(m_run, &UpdateRun::message, this, &DialogProgressBar::showMessage);
     connect(m_run, &UpdateRun::closeRequested, this, &QDialog::reject);
     m_closeGuard = new RunCloseGuard(this);
     installEventFilter(m_closeGuard);
@@ -132,7 +137,44 @@ void DialogProgressBar::diapro_initializeAllInfo()
 
 int DialogProgressBar::DIAPRO_StartVerUp(vup_file_info info)
 {
+    // Taken before the run writes anything, its process-wide records included: a refused
+    // start disturbs neither the camera nor the run that holds it. A start during this
+    // dialog's own run holds the lock already; the run refuses it.
+    if (!m_run->isRunning() && !takeCameraLock(info.CamIPAddress))
+        return 1;
     return m_run->start(info);
+}
+
+bool DialogProgressBar::takeCameraLock(const QString& address)
+{
+    // An earlier run's lock first: its open file would hold the camera against this one.
+    m_cameraLock.release();
+    m_cameraLock = UpdateLock::camera(updateLockFolder(QProcessEnvironment::systemEnvironment()), address);
+    switch (m_cameraLock.outcome()) {
+    case UpdateLock::Outcome::Taken:
+        return true;
+    case UpdateLock::Outcome::Held:
+        dbgLine("■DEBUG■CameraLock NG");
+        dbgValue(int(m_cameraLock.holderPid()));
+        showMessage(QString::fromLatin1(kCameraHeldText));
+        return false;
+    case UpdateLock::Outcome::Failed:
+        break;
+    }
+    // The lock keeps a second update off the camera; it never stands in the way of the
+    // first: without a place for it (no runtime or home folder, or one that cannot be
+    // written) the window updates as it always has.
+    dbgLine("■DEBUG■CameraLock none");
+    dbgValue(m_cameraLock.error());
+    return true;
+}
+
+void DialogProgressBar::showMessage(const QString& text)
+{
+    // Over the window the operator is looking at: this dialog while it shows, and the window
+    // that opened it for an end before the dialog has shown (a refusal at the start) or after
+    // it has closed itself. A box over a hidden dialog is placed by a window never seen.
+    QMessageBox::information(isVisible() ? this : parentWidget(), QString(), text);
 }
 
 int DialogProgressBar::diapro_SearchVerUpFile()

@@ -4,6 +4,7 @@
 #include "firmware/records.h"
 #include "update/runstate.h"
 #include "update/sequencer.h"
+#include "update/updatelock.h"
 #include "update/updaterun.h"
 #include "update/uploadrequest.h"
 
@@ -23,8 +24,10 @@ QT_END_NAMESPACE
 // UpdateRun (update/updaterun.h) on the process-wide records; the dialog shows its file
 // and progress, shows each end's message at its place, and closes when the run says so.
 //
-// Use: construct (resets the run state), DIAPRO_StartVerUp(set); only when that returns
-// 0 run exec(), which returns once the run has ended; then delete the dialog.
+// Use: construct (resets the run state) with the operator's window as parent, over which
+// an end's message shows while the dialog does not; DIAPRO_StartVerUp(set); only when that
+// returns 0 run exec(), which returns once the run has ended; then delete the dialog. The
+// start takes the camera's lock (update/updatelock.h), held until the dialog is deleted.
 class DialogProgressBar : public QDialog
 {
     Q_OBJECT
@@ -34,7 +37,8 @@ public:
     ~DialogProgressBar() override;
 
     // 0: the first file has been posted and the dialog must be run modally until the run
-    // ends. 1: no run is going on (the operator has seen why); do not run the dialog.
+    // ends. 1: no run is going on (the operator has seen why); do not run the dialog. A
+    // camera that another Kelvora process is updating is refused before anything is posted.
     int DIAPRO_StartVerUp(vup_file_info info);
 
     // The plan.
@@ -80,6 +84,10 @@ private slots:
     void Test();
 
 private:
+    // False when another process holds the camera's lock: the operator has been told.
+    bool takeCameraLock(const QString& address);
+    void showMessage(const QString& text);
+
     Ui::DialogProgressBar* ui;
     QTimer* diapro_Timer1 = nullptr;
     QTimer* diapro_Timer2 = nullptr;
@@ -91,6 +99,9 @@ private:
     int m_watchdogTickMs = 1000;
     int m_resetWaitTickMs = 1000;
     bool m_askingToStop = false;
+    // Taken by the start, let go with the dialog: the camera stays locked while the run's
+    // last box is open and until nothing of the run is left.
+    UpdateLock m_cameraLock;
 };
 
 #endif

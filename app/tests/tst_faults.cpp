@@ -11,6 +11,7 @@
 #include "tests/support/operator.h"
 #include "tests/support/runrecords.h"
 #include "update/runstate.h"
+#include "update/updatelock.h"
 #include "update/uploadplan.h"
 
 #include <QNetworkReply>
@@ -30,6 +31,7 @@ const QString kDone = QStringLiteral("Process has been completed successfully.")
 const QString kStopQuestion =
     QStringLiteral("The camera has the firmware file and may still be writing it. Stop watching this update?");
 const QString kStopped = QStringLiteral("Update stopped: the camera may still be writing the firmware.");
+const QString kCameraHeld = QStringLiteral("This camera is being updated by another Kelvora process.");
 
 enum class Fault {
     // Connect
@@ -39,11 +41,13 @@ enum class Fault {
     // Execute; None: the whole update without a fault
     None, WrongPassword, Http500, NoMarker, DroppedMidUpload, SlowRun, NoUploadReply, NeverBack, WrongNetworkVersion,
     NetworkNeverBack, NothingTicked, FileMissing, Vanished, RouteGone, AnswerEarly, BodyStillGoing, SilentUpload,
-    SilentReinquiry, SilentNetworkVersion, StopWatching, SumsDiffer, SumsNotListed,
+    SilentReinquiry, SilentNetworkVersion, StopWatching, SumsDiffer, SumsNotListed, CameraHeld,
 };
 
 bool atConnect(Fault f) { return f < Fault::None; }
 bool sealed(Fault f) { return f == Fault::SumsDiffer || f == Fault::SumsNotListed; }
+// Refused by the progress dialog's start, which is never shown then.
+bool refusedAtStart(Fault f) { return f == Fault::NothingTicked || f == Fault::CameraHeld || sealed(f); }
 bool invoke(DialogProgressBar* d, const char* slot) { return QMetaObject::invokeMethod(d, slot, Qt::DirectConnection); }
 bool waitFor(const std::function<bool()>& condition, int ms = 5000) { return QTest::qWaitFor(condition, ms); }
 bool running(DialogProgressBar* d) { return d && d->isRunInProgress(); }
@@ -83,6 +87,10 @@ class TestFaults : public QObject
     int m_model = 0;
     int m_simPort = 0;
     bool m_hung = false;
+    // The camera locks of every run here, never the user's own.
+    QTemporaryDir m_runtime;
+    // The lock another Kelvora process holds on the camera (Fault::CameraHeld).
+    UpdateLock m_otherProcess;
 
     int inquiryEnds() const { return m_log->count("Camera END") + m_log->count("Camera Err1") + m_log->count("Camera Err2"); }
 
@@ -378,6 +386,11 @@ class TestFaults : public QObject
                     || (sums.open(QIODevice::Append) && sums.write(sumsLine(QByteArray(32, '\0'), names.last())) > 0));
             break;
         }
+        case Fault::CameraHeld:
+            m_otherProcess = UpdateLock::camera(updateLockFolder(QProcessEnvironment::systemEnvironment()),
+                                                QString::fromStdString(m_sim->address()));
+            QVERIFY(m_otherProcess.held());
+            break;
         case Fault::FileMissing:
             QVERIFY(QFile::rename(sampleFilePath(qPrintable(components.last())),
                                   sampleFilePath(qPrintable(components.last())) + QStringLiteral(".away")));
@@ -405,6 +418,7 @@ class TestFaults : public QObject
         m_op->holdBox = {};
         m_op->answerWith = QMessageBox::NoButton;
         m_drive = {};
+        m_otherProcess.release();
         if (fault == Fault::Vanished)
             QVERIFY(m_sim->start(m_simPort) == m_simPort);
         if (fault == Fault::RouteGone)
@@ -425,6 +439,12 @@ class TestFaults : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+
     void init()
     {
         m_sim = std::make_unique<CameraSim>();
@@ -545,6 +565,8 @@ private slots:
         const QStringList sealedNG{"■DEBUG■SHA256SUMS NG", "\"qv_cam_eeprom_V0110.eep\"", "UpdateNG1"};
         row("execute: second file differs from SHA256SUMS", Fault::SumsDiffer, tk300, two, updateNG, sealedNG, 0);
         row("execute: second file not in SHA256SUMS", Fault::SumsNotListed, tk300, two, updateNG, sealedNG, 0);
+        // Another Kelvora process updates the camera: refused before the first file is sent.
+        row("execute: camera held by another process", Fault::CameraHeld, tk300, two, {kCameraHeld}, {"■DEBUG■CameraLock NG"}, 0);
         // The camera is gone between Connect and Execute: refused, or no route to it at all.
         row("execute: camera vanished", Fault::Vanished, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
         row("execute: route gone", Fault::RouteGone, tk300, one, verUpErr, {uploadAnswer, "■DEBUG■VerUp Start NG2"}, 0, 2000);
@@ -638,10 +660,14 @@ private slots:
             const int got = int(atConnect(fault) ? m_sim->requests().size() : m_sim->uploads().size());
             QVERIFY2(received < 0 ? got >= -received : got == received, qPrintable(QString::number(got)));
             QCOMPARE(m_op->credentialDialogs, atConnect(fault) ? 0 : 1);
-            for (const ModalWatcher::Message& m : m_op->messages())
-                QVERIFY(atConnect(fault) ? m.parentName + u'|' + m.title == u"MainWindow|"
-                                         : m.parentName == u"DialogProgressBar"
-                                             && (m.text == kStopQuestion || !m.parentTimersActive));
+            // An update's box is over the progress dialog while it shows, else over the window,
+            // as for a refusal at the start (a SHA256SUMS refusal, a camera held): never over a
+            // dialog not shown.
+            for (const ModalWatcher::Message& m : m_op->messages()) {
+                const bool overProgress = !atConnect(fault) && m.shownWindows.contains(QStringLiteral("DialogProgressBar"));
+                QCOMPARE(m.parentName + u'|' + m.title, overProgress ? QStringLiteral("DialogProgressBar|") : QStringLiteral("MainWindow|"));
+                QVERIFY(m.parentVisible && (atConnect(fault) || m.text == kStopQuestion || !m.parentTimersActive));
+            }
             if (atConnect(fault)) {
                 QCOMPARE(windowCleared(*m_w), !identified);
                 QCOMPARE(mw_CamInfo.ModelID, identified ? model : 0);
@@ -649,7 +675,7 @@ private slots:
                 // Back at the window as it was; no tick of the run came while a box was open.
                 QCOMPARE(shownState(*m_w), before);
                 // A run that ends at its start is never shown.
-                QCOMPARE(m_op->progressDialogs, fault == Fault::NothingTicked || sealed(fault) ? 0 : 1);
+                QCOMPARE(m_op->progressDialogs, refusedAtStart(fault) ? 0 : 1);
             }
             // Let a late answer reach a tool that has let the upload go.
             if (fault == Fault::NoUploadReply)

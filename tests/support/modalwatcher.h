@@ -19,6 +19,7 @@ public:
     struct Message {
         QString text, title, parentName;  // parentName: object name of the box's parent, "" when none
         bool parentVisible = false, parentTimersActive = false;  // a timer of the parent was still running
+        QStringList shownWindows;  // object names of the other windows shown as it opened
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
     };
@@ -64,8 +65,12 @@ private:
             bool timers = false;
             for (QTimer* t : parent ? parent->findChildren<QTimer*>() : QList<QTimer*>())
                 timers = timers || t->isActive();
+            QStringList shown;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w != box && w->isVisible())
+                    shown << w->objectName();
             m_messages.append({box->text(), box->windowTitle(), parent ? parent->objectName() : QString(),
-                               parent && parent->isVisible(), timers, box->icon(), box->standardButtons()});
+                               parent && parent->isVisible(), timers, shown, box->icon(), box->standardButtons()});
             if (onMessage)
                 onMessage(box->text());
         }

@@ -10,6 +10,7 @@
 #include "tests/support/runrecords.h"
 #include "update/dialogprogressbar.h"
 #include "update/firmwarefiles.h"
+#include "update/updatelock.h"
 
 #include <QCryptographicHash>
 #include <QLabel>
@@ -26,6 +27,7 @@ namespace {
 const QString kDone = QStringLiteral("Process has been completed successfully.");
 const QString kStopQuestion =
     QStringLiteral("The camera has the firmware file and may still be writing it. Stop watching this update?");
+const QString kCameraHeld = QStringLiteral("This camera is being updated by another Kelvora process.");
 
 // The content is written to the folder; a null array leaves the file out. A member of no
 // component only writes its file (a SHA256SUMS).
@@ -108,10 +110,43 @@ struct RunCase {
     const char* changed = nullptr;  // rewritten once the camera holds the first file
 };
 
+// Where the camera locks are kept for a row, and who else holds one.
+struct LockCase {
+    enum Folder { Runtime, NoFolder, Unmakeable };
+    Folder folder;
+    const char* held;    // the camera another process updates; "sim": the simulated one; nullptr: none
+    const char* camera;  // the run's camera address; nullptr: the simulated one's
+    bool refused;
+    const char* line;    // the trace's word on the lock
+};
+
+// Environment variables put back as they were.
+class SavedEnvironment
+{
+public:
+    explicit SavedEnvironment(const QList<QByteArray>& names)
+    {
+        for (const QByteArray& name : names)
+            m_saved.append({name, qEnvironmentVariableIsSet(name.constData()), qgetenv(name.constData())});
+    }
+    ~SavedEnvironment()
+    {
+        for (const Saved& s : m_saved)
+            s.set ? qputenv(s.name.constData(), s.value) : qunsetenv(s.name.constData());
+    }
+
+private:
+    struct Saved { QByteArray name; bool set; QByteArray value; };
+    QList<Saved> m_saved;
+};
+
+QString lockFolder() { return updateLockFolder(QProcessEnvironment::systemEnvironment()); }
+
 } // namespace
 
 Q_DECLARE_METATYPE(WireCase)
 Q_DECLARE_METATYPE(RunCase)
+Q_DECLARE_METATYPE(LockCase)
 
 class TestDialogProgressBar : public QObject
 {
@@ -121,6 +156,9 @@ class TestDialogProgressBar : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ModalWatcher> m_watcher;
     std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<QWidget> m_window;
+    // The camera locks of every run here, never the user's own.
+    QTemporaryDir m_runtime;
 
     vup_file_info makeSet(int model, const QList<PlannedFile>& files, const QString& subdir = QStringLiteral("fw"))
     {
@@ -143,14 +181,21 @@ class TestDialogProgressBar : public QObject
         return set;
     }
 
-    static std::unique_ptr<DialogProgressBar> makeDialog()
+    // Over the operator's window, as the window opens it.
+    std::unique_ptr<DialogProgressBar> makeDialog()
     {
-        auto d = std::make_unique<DialogProgressBar>(nullptr);
+        auto d = std::make_unique<DialogProgressBar>(m_window.get());
         d->setTickInterval(3600 * 1000);
         return d;
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+
     void init()
     {
         m_sim = std::make_unique<CameraSim>();
@@ -159,6 +204,9 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_watcher = std::make_unique<ModalWatcher>();
         m_log = std::make_unique<LogCapture>();
+        m_window = std::make_unique<QWidget>();
+        m_window->setObjectName(QStringLiteral("window"));
+        m_window->show();
     }
 
     void cleanup()
@@ -168,6 +216,7 @@ private slots:
         const QStringList leaked = m_log->secretsFound(credentialForms(QStringLiteral("admin"), QStringLiteral("password")));
         m_log.reset();
         m_watcher.reset();
+        m_window.reset();
         m_sim.reset();
         m_dir.reset();
         QCOMPARE(leaked, QStringList());
@@ -269,9 +318,10 @@ private slots:
         QVERIFY(!o.hung);
         QCOMPARE(o.start, c.start);
         QCOMPARE(m_watcher->texts(), QStringList{c.message});
+        // Over the dialog while it shows, else over the window: never over a hidden dialog.
         const ModalWatcher::Message box = m_watcher->messages().front();
-        QVERIFY(box.parentName == QStringLiteral("DialogProgressBar") && box.title.isEmpty());
-        QCOMPARE(box.parentVisible, c.dialogBehindMessage);
+        QVERIFY(box.parentVisible && box.title.isEmpty());
+        QCOMPARE(box.parentName, c.dialogBehindMessage ? QStringLiteral("DialogProgressBar") : QStringLiteral("window"));
         QVERIFY2(m_log->containsInOrder(c.lines), qPrintable(m_log->text().right(3000)));
         QCOMPARE(int(m_sim->uploads().size()), c.uploads);
         QCOMPARE(m_log->contains(QStringLiteral("■DEBUG■DIAPRO_timeout2()")), c.resetWait);
@@ -335,7 +385,9 @@ private slots:
         QCOMPARE(shown, (QStringList{"1/3 front.ffe 0", "2/3 cam.eep 0", "3/3 cam.bin 0"}));
         QCOMPARE(barValues, (QList<int>{100, 0, 100, 0, 100}));
         QCOMPARE(m_watcher->texts(), (QStringList{kStopQuestion, kDone}));
-        QVERIFY(!m_watcher->messages().back().parentVisible);
+        QVERIFY(m_watcher->messages().front().parentName == u"DialogProgressBar" && m_watcher->messages().front().parentVisible);
+        // The dialog has closed itself before its last box.
+        QVERIFY(m_watcher->messages().back().parentName == u"window" && m_watcher->messages().back().parentVisible);
         QCOMPARE(m_sim->version(SIM_CAM_CPU), std::string("V03.30"));
         verifyEnded(*d);
     }
@@ -397,11 +449,101 @@ private slots:
         };
         QVERIFY(!runAsCaller(*d, set, driver).hung);
         QCOMPARE(m_watcher->texts(), QStringList{kDone});
-        QVERIFY(!m_watcher->messages().front().parentVisible);
+        QVERIFY(m_watcher->messages().front().parentName == u"window" && m_watcher->messages().front().parentVisible);
         // The second version answer and the stale re-inquiry are let go unjudged.
         QTRY_COMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_CAM_finished ignored")), 1);
         QTRY_COMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_finished ignored")), 1);
         verifyEnded(*d);
+    }
+
+    void cameraLock_data()
+    {
+        QTest::addColumn<LockCase>("c");
+        QTest::newRow("held by another process") << LockCase{LockCase::Runtime, "sim", nullptr, true, "■DEBUG■CameraLock NG"};
+        // One camera however its address is written.
+        QTest::newRow("held as 127.0.0.1:80, run for 127.0.0.1")
+            << LockCase{LockCase::Runtime, "127.0.0.1:80", "127.0.0.1", true, "■DEBUG■CameraLock NG"};
+        QTest::newRow("another camera held") << LockCase{LockCase::Runtime, "127.0.0.1:1", nullptr, false, "■DEBUG■CameraLock NG"};
+        QTest::newRow("free") << LockCase{LockCase::Runtime, nullptr, nullptr, false, "■DEBUG■CameraLock NG"};
+        // Without a place for the lock the window updates all the same.
+        QTest::newRow("no lock folder") << LockCase{LockCase::NoFolder, nullptr, nullptr, false, "■DEBUG■CameraLock none"};
+        QTest::newRow("lock folder cannot be made")
+            << LockCase{LockCase::Unmakeable, nullptr, nullptr, false, "■DEBUG■CameraLock none"};
+    }
+
+    // The run holds the camera's lock from its start, before anything is posted, until its
+    // dialog is gone; a camera another process holds is refused without a byte sent to it.
+    void cameraLock()
+    {
+        QFETCH(LockCase, c);
+        const QString sim = QString::fromStdString(m_sim->address());
+        UpdateLock other;
+        if (c.held) {
+            other = UpdateLock::camera(lockFolder(), qstrcmp(c.held, "sim") == 0 ? sim : QLatin1String(c.held));
+            QVERIFY(other.held());
+        }
+        vup_file_info set = makeSet(CAM_MODELID_QV_TK300, {{"cam_eeprom", "c.eep", fw("cam_eeprom", "V01.01"), 1}});
+        if (c.camera)
+            set.CamIPAddress = QLatin1String(c.camera);
+        {
+            SavedEnvironment saved({"XDG_RUNTIME_DIR", "XDG_STATE_HOME", "HOME"});
+            qunsetenv("XDG_STATE_HOME");
+            if (c.folder == LockCase::NoFolder) {
+                qunsetenv("XDG_RUNTIME_DIR");
+                qunsetenv("HOME");
+            } else if (c.folder == LockCase::Unmakeable) {
+                QFile plain(m_dir->filePath(QStringLiteral("plain")));
+                QVERIFY(plain.open(QIODevice::WriteOnly));
+                qputenv("XDG_RUNTIME_DIR", QFile::encodeName(plain.fileName()));
+            }
+            const bool runHoldsLock = c.folder == LockCase::Runtime && !c.refused;
+            // A second window's dialog, made before the run as the window makes its own.
+            auto second = makeDialog();
+            auto d = makeDialog();
+            int secondStart = -1;
+            UpdateLock::Outcome duringRun = UpdateLock::Outcome::Failed;
+            qint64 holder = 0;
+            const Outcome o = runAsCaller(*d, set, [&] {
+                if (runHoldsLock) {
+                    const UpdateLock mine = UpdateLock::camera(lockFolder(), sim);
+                    duringRun = mine.outcome();
+                    holder = mine.holderPid();
+                    secondStart = second->DIAPRO_StartVerUp(set);
+                }
+                driveToEnd(*d);
+            });
+            QVERIFY(!o.hung);
+            QCOMPARE(o.start, c.refused ? 1 : 0);
+            const QStringList told = m_watcher->texts();
+            if (c.refused) {
+                QCOMPARE(told, QStringList{kCameraHeld});
+                const ModalWatcher::Message box = m_watcher->messages().front();
+                QVERIFY(box.title.isEmpty() && box.icon == QMessageBox::Information);
+                QVERIFY(box.parentName == u"window" && box.parentVisible);
+                QVERIFY(m_sim->requests().empty() && m_sim->bytesReceived() == 0);
+                // Nothing of the run began.
+                QVERIFY(!m_log->contains(QStringLiteral("■DEBUG■DIAPRO_StartVerUp()")));
+            } else {
+                QCOMPARE(told, (runHoldsLock ? QStringList{kCameraHeld, kDone} : QStringList{kDone}));
+                QCOMPARE(int(m_sim->uploads().size()), 1);
+            }
+            if (runHoldsLock) {
+                QVERIFY(duringRun == UpdateLock::Outcome::Held && holder == QCoreApplication::applicationPid());
+                QCOMPARE(secondStart, 1);
+                QCOMPARE(m_log->count(QStringLiteral("■DEBUG■DIAPRO_StartVerUp()")), 1);
+                // Still held behind the last box and until the dialog is gone.
+                QCOMPARE(UpdateLock::camera(lockFolder(), sim).outcome(), UpdateLock::Outcome::Held);
+            }
+            // One word on the lock, the refusal's (this run's, or the second dialog's) with its holder.
+            const QStringList lines = m_log->lines();
+            const QStringList said = lines.filter(QRegularExpression(QStringLiteral("^■DEBUG■CameraLock")));
+            QCOMPARE(said, QStringList{QString::fromUtf8(c.line)});
+            if (c.folder == LockCase::Runtime)
+                QCOMPARE(lines.value(lines.indexOf(said.front()) + 1), QString::number(QCoreApplication::applicationPid()));
+            verifyEnded(*d);
+        }
+        other.release();
+        QVERIFY(UpdateLock::camera(lockFolder(), set.CamIPAddress).held());
     }
 
     void uploadWaitsSummedOverRun()
