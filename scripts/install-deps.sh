@@ -10,10 +10,11 @@ packages=(
     libhttp-parser-dev
     xvfb xauth curl
 )
-# `make test` also runs the Ansible collection's test and lint (ansible/); `make fuzz` needs
+# `make test` also runs the Ansible collection's test and lint (ansible/), and links its many
+# test programs with LLVM's faster linker; `make fuzz` needs
 # clang's libFuzzer; `make package` the Debian packaging tools.
 if [ "${1:-}" = test ]; then
-    packages+=(ansible-core ansible-lint)
+    packages+=(ansible-core ansible-lint lld)
 elif [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 elif [ "${1:-}" = package ]; then
