@@ -304,12 +304,13 @@ int openFolder(const QCommandLineParser& parser, const Options& o, const QString
     return 0;
 }
 
-// More at once than the open-file limit allows would fail cameras for the tool's sake.
-int withinOpenFiles(int wanted, const char* what, bool tell, qint64 held = 0)
+// More at once than the open-file limit allows would fail cameras for the tool's sake. The
+// lowering is told when it was asked for (`asked`) or when it leaves cameras waiting.
+int withinOpenFiles(int wanted, const char* what, bool asked, qsizetype cameras, qint64 held = 0)
 {
     const qint64 openFiles = raiseOpenFileLimit();
     const int allowed = parallelWithin(wanted, openFiles, held);
-    if (allowed < wanted && tell)
+    if (allowed < wanted && (asked || allowed < cameras))
         QTextStream(stderr) << "kelvora-fleet: " << what << " at once lowered from " << wanted << " to " << allowed
                             << ": the open-file limit is " << openFiles << '\n';
     return allowed;
@@ -325,8 +326,7 @@ int scanMain(const QCommandLineParser& parser, const Options& o)
     command.csv = parser.isSet(o.csv);
     if (parser.isSet(o.parallel) && !countValue(parser, o.parallel, kMaxParallel, &command.inquiries))
         return usageError(QStringLiteral("--parallel takes a number from 1 to %1").arg(kMaxParallel));
-    command.inquiries = withinOpenFiles(command.inquiries, "inquiries",
-                                        parser.isSet(o.parallel) || command.inquiries > command.addresses.size());
+    command.inquiries = withinOpenFiles(command.inquiries, "inquiries", parser.isSet(o.parallel), command.addresses.size());
     return runScan(command);
 }
 
@@ -337,7 +337,7 @@ int planMain(const QCommandLineParser& parser, const Options& o)
     if (!camerasOf(parser.positionalArguments(), parser.values(o.exclude), &command.addresses, &why))
         return usageError(why);
     command.json = parser.isSet(o.json);
-    command.inquiries = withinOpenFiles(command.inquiries, "inquiries", command.inquiries > command.addresses.size());
+    command.inquiries = withinOpenFiles(command.inquiries, "inquiries", false, command.addresses.size());
     FirmwareFolder folder;
     if (const int refused = openFolder(parser, o, QString(), "plan", &folder))
         return refused;
@@ -410,8 +410,8 @@ int updateMain(const QCommandLineParser& parser, const Options& o, const QProces
     if (parser.isSet(o.maxFailures) && !countValue(parser, o.maxFailures, cameras, &options.maxFailures))
         return usageError(QStringLiteral("--max-failures takes a number from 1 to the number of cameras (%1)").arg(cameras));
     // Each camera's lock holds a descriptor for the whole update.
-    options.parallel = withinOpenFiles(options.parallel, "runs", true, cameras + 1);
-    settings.inquiries = withinOpenFiles(kScanParallel, "inquiries", false, cameras + 1);
+    options.parallel = withinOpenFiles(options.parallel, "runs", true, cameras, cameras + 1);
+    settings.inquiries = withinOpenFiles(kScanParallel, "inquiries", false, cameras, cameras + 1);
 
     command.yes = parser.isSet(o.yes);
     settings.reportPath = parser.isSet(o.report) ? parser.value(o.report) : resumed ? resumeFile : QString();

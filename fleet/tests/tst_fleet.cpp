@@ -11,6 +11,7 @@
 #include "firmware/sha256sums.h"
 #include "launch/credentials.h"
 #include "sim/camerasim.h"
+#include "tests/support/simuploads.h"
 #include "sim/samplefolder.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/operator.h"
@@ -46,16 +47,6 @@ struct Camera {
     QString reason;  // part of the report's reason: what the camera did
 };
 
-// Accepted uploads of each component, as the camera took them.
-std::map<std::string, int> accepted(const CameraSim& sim)
-{
-    std::map<std::string, int> count;
-    for (const SimRequest& r : sim.uploads()) {
-        if (r.upload && r.upload->accepted)
-            ++count[r.upload->component];
-    }
-    return count;
-}
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -440,7 +431,7 @@ private slots:
         QCOMPARE(reports.size(), std::size_t(2));
         for (const CameraReport& r : reports)
             QVERIFY2(r.end == FleetEnd::Completed && r.verified, qPrintable(r.address + QLatin1Char(' ') + fleetEndName(r.end)));
-        const auto took = accepted(*sims[0]);
+        const auto took = acceptedUploads(*sims[0]);
         QCOMPARE(took.size(), std::size_t(7));
         for (const auto& [component, times] : took)
             QVERIFY2(times == 1, component.c_str());
@@ -497,9 +488,9 @@ private slots:
         reports = updateAll(addresses, UpdateOptions(), resume);
         QCOMPARE(reports.size(), std::size_t(1));
         QVERIFY2(reports[0].end == FleetEnd::Completed && reports[0].verified, qPrintable(reports[0].reason));
-        for (const auto& [component, times] : accepted(*sims[0]))
+        for (const auto& [component, times] : acceptedUploads(*sims[0]))
             QVERIFY2(times == 1, component.c_str());
-        QCOMPARE(accepted(*sims[0]).size(), std::size_t(2));
+        QCOMPARE(acceptedUploads(*sims[0]).size(), std::size_t(2));
     }
 
     // What the plan judged is what every camera is sent, judged by the SHA256SUMS the plan

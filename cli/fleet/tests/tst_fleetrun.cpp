@@ -7,6 +7,7 @@
 #include "fleet/fleetreport.h"
 #include "fleet/history.h"
 #include "sim/camerasim.h"
+#include "tests/support/simuploads.h"
 #include "sim/samplefolder.h"
 
 #include <QCryptographicHash>
@@ -47,21 +48,6 @@ QProcessEnvironment environment(const QStringList& pairs)
     return env;
 }
 
-// Without a terminal (a session of its own), with only the environment given.
-Result run(const QStringList& arguments, const QStringList& env, int boundMs = 60000)
-{
-    QProcess p;
-    p.setProcessEnvironment(environment(env));
-    p.setChildProcessModifier([] { ::setsid(); });
-    p.start(kExe, arguments);
-    if (!p.waitForFinished(boundMs)) {
-        p.kill();
-        p.waitForFinished(5000);
-        return {};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
 
 bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions)
 {
@@ -108,6 +94,13 @@ Result finished(QProcess& p, int boundMs = 60000)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// Without a terminal (a session of its own), with only the environment given.
+Result run(const QStringList& arguments, const QStringList& env, int boundMs = 60000)
+{
+    const auto p = launch(arguments, env);
+    return finished(*p, boundMs);
+}
+
 // A small file system of its own (root only): the test skips where it cannot have one.
 class SmallFileSystem
 {
@@ -147,16 +140,6 @@ int modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-// Accepted uploads of each component, as the camera took them.
-std::map<std::string, int> accepted(const CameraSim& sim)
-{
-    std::map<std::string, int> count;
-    for (const SimRequest& r : sim.uploads()) {
-        if (r.upload && r.upload->accepted)
-            ++count[r.upload->component];
-    }
-    return count;
-}
 
 } // namespace
 
@@ -251,7 +234,7 @@ private slots:
         QVERIFY2(r.exit == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.contains(QStringLiteral("up to date")));
         for (const auto& sim : sims) {
-            const auto taken = accepted(*sim);
+            const auto taken = acceptedUploads(*sim);
             QCOMPARE(taken.size(), std::size_t(2));
             QVERIFY(taken.begin()->second == 1 && taken.rbegin()->second == 1);
         }
@@ -618,8 +601,8 @@ private slots:
         QCOMPARE(resumed.run.parallel, 1);
         for (std::size_t i = 0; i < 3; ++i) {
             QVERIFY2(resumed.cameras[i].end == FleetEnd::Completed && resumed.cameras[i].verified, qPrintable(addresses[qsizetype(i)]));
-            QCOMPARE(accepted(*sims[i]).size(), std::size_t(2));
-            for (const auto& [component, times] : accepted(*sims[i]))
+            QCOMPARE(acceptedUploads(*sims[i]).size(), std::size_t(2));
+            for (const auto& [component, times] : acceptedUploads(*sims[i]))
                 QVERIFY2(times == 1, component.c_str());
         }
         const QByteArray text = readFile(log);
@@ -679,9 +662,9 @@ private slots:
         for (std::size_t i = 0; i < 8; ++i) {
             const CameraReport& c = resumed.cameras[i];
             QVERIFY2((c.end == FleetEnd::Completed && c.verified) || c.end == FleetEnd::UpToDate, qPrintable(c.address));
-            for (const auto& [component, times] : accepted(*sims[i]))
+            for (const auto& [component, times] : acceptedUploads(*sims[i]))
                 QVERIFY2(times == 1, qPrintable(c.address + QLatin1Char(' ') + QString::fromStdString(component)));
-            QCOMPARE(accepted(*sims[i]).size(), std::size_t(2));
+            QCOMPARE(acceptedUploads(*sims[i]).size(), std::size_t(2));
         }
     }
 };
