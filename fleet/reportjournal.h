@@ -2,17 +2,16 @@
 #define KELVORA_FLEET_REPORTJOURNAL_H
 
 // The report file of an update, kept as the update goes: written once before anything is
-// sent (so a path that cannot be written stops the update before it starts), then again
-// each time cameras end, and a last time at the end. Each write replaces the file whole:
-// the bytes go to a temporary file beside it, are flushed to the disk, and the temporary
-// file is renamed over the report, the folder flushed after; after a crash, kill -9 or a
-// power loss the file is the last whole report, never a mix.
+// asked (so a path that cannot be written stops the update before it starts), then again
+// each time a camera's report changes (a file's upload answered, a camera ended), and a
+// last time at the end. Each write replaces the file whole (common/replacefile.h): after a
+// crash, kill -9 or a power loss the file is the last whole report, never a mix.
 //
-// The writes while cameras end are made on a thread of the journal's own, from a copy of
-// the report taken when they ended: a thousand cameras' report is megabytes of JSON and a
-// wait for the disk, which would otherwise hold up every camera's ticks and uploads. The
-// writer always takes the newest copy, so cameras that end while it writes share the next
-// write. Widget-free; used by kelvora-fleet.
+// The writes while cameras work are made on a thread of the journal's own, from a copy of
+// the report taken on that turn of the event loop: a thousand cameras' report is megabytes
+// of JSON and a wait for the disk, which would otherwise hold up every camera's ticks and
+// uploads. The writer always takes the newest copy, so changes that come while it writes
+// share the next write. Widget-free; fleet/updaterecord.h holds it for an update.
 
 #include "fleet/fleetreport.h"
 
@@ -38,8 +37,8 @@ public:
     // Writes the report now, in this thread, once the writer has finished what it holds.
     // False with *error when it could not be written.
     bool writeNow(QString* error);
-    // A camera has ended: a copy of the report is taken on this turn of the event loop's end
-    // and written by the writer thread.
+    // A camera's report has changed: a copy of the report is taken at the end of this turn of
+    // the event loop and written by the writer thread.
     void schedule();
 
 signals:
