@@ -4,21 +4,6 @@
 
 #include <QHash>
 
-namespace {
-
-// The earlier report's camera at each address.
-QHash<QString, const CameraReport*> byAddress(const std::optional<FleetReport>& earlier)
-{
-    QHash<QString, const CameraReport*> cameras;
-    if (earlier) {
-        for (const CameraReport& c : earlier->cameras)
-            cameras.insert(c.address, &c);
-    }
-    return cameras;
-}
-
-} // namespace
-
 FleetUpdate::FleetUpdate(FleetUpdateSettings settings, FirmwareFolder* folder, QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
@@ -35,10 +20,12 @@ FleetUpdate::FleetUpdate(FleetUpdateSettings settings, FirmwareFolder* folder, Q
     run.canary = m_settings.options.canary;
     run.maxFailures = m_settings.options.maxFailures;
     run.started = QDateTime::currentDateTimeUtc();
-    const auto earlier = byAddress(m_settings.earlier);
+    if (m_settings.earlier) {
+        for (const CameraReport& c : m_settings.earlier->cameras)
+            m_earlier.insert(c.address, &c);
+    }
     for (const QString& address : std::as_const(m_settings.addresses)) {
-        const CameraReport* before = earlier.value(address);
-        if (!before || !resumeSkips(*before))
+        if (!entryBefore(address).carriedOver)
             m_asked << address;
     }
     connect(&m_driver, &FleetDriver::inquiriesDone, this, &FleetUpdate::askedAll);
@@ -63,12 +50,26 @@ bool FleetUpdate::begin(QString* error)
     return m_record.begin([this] { return report(); }, error);
 }
 
+PlanEntry FleetUpdate::entryBefore(const QString& address) const
+{
+    PlanEntry entry;
+    entry.scan.address = address;
+    const CameraReport* before = m_earlier.value(address);
+    if (!before)
+        return entry;
+    entry.carriedOver = resumeSkips(*before);
+    if (entry.carriedOver)
+        entry.earlier = *before;
+    else
+        entry.takenBefore = filesTakenBefore(*before);
+    return entry;
+}
+
 void FleetUpdate::ask()
 {
-    const auto earlier = byAddress(m_settings.earlier);
     std::vector<int> comeBack;
     for (const QString& address : std::as_const(m_asked)) {
-        const CameraReport* before = earlier.value(address);
+        const CameraReport* before = m_earlier.value(address);
         comeBack.push_back(before ? comeBackSeconds(*before) : 0);
     }
     m_driver.inquire(m_asked, m_settings.inquiries, comeBack);
@@ -78,31 +79,22 @@ const std::vector<PlanEntry>& FleetUpdate::plan()
 {
     m_entries.clear();
     m_runs = 0;
-    const auto earlier = byAddress(m_settings.earlier);
     QHash<QString, const ScanResult*> scans;
     for (const ScanResult& scan : m_driver.scans())
         scans.insert(scan.address, &scan);
     for (const QString& address : std::as_const(m_settings.addresses)) {
-        PlanEntry entry;
-        const CameraReport* before = earlier.value(address);
-        if (before && resumeSkips(*before)) {
-            entry.carriedOver = true;
-            entry.earlier = *before;
-            entry.scan.address = address;
+        PlanEntry entry = entryBefore(address);
+        if (entry.carriedOver) {
             m_entries.push_back(entry);
             continue;
         }
-        const ScanResult* scan = scans.value(address);
-        if (scan)
+        if (const ScanResult* scan = scans.value(address))
             entry.scan = *scan;
-        else
-            entry.scan.address = address;
         PlanChoice choice = m_settings.choice;
-        if (before) {
+        if (m_earlier.contains(address)) {
             // A resumed update never sends a file again that the camera already runs, nor one
             // it took before, whatever its versions say.
             choice.skipCurrent = true;
-            entry.takenBefore = filesTakenBefore(*before);
             for (const ReportedFile& f : entry.takenBefore)
                 choice.takenBefore.insert(f.component);
         }
@@ -156,23 +148,19 @@ FleetReport FleetUpdate::report() const
         report.cameras = m_driver.reports();
         return report;
     }
-    // Before the runs: every camera pending but those carried over, as the earlier report had them.
-    const auto earlier = byAddress(m_settings.earlier);
+    // Before the runs: every camera pending but those carried over, as the earlier report had
+    // them; what a camera took before is kept in the report until this run knows better.
     for (const QString& address : std::as_const(m_settings.addresses)) {
-        const CameraReport* before = earlier.value(address);
+        const PlanEntry entry = entryBefore(address);
+        if (entry.carriedOver) {
+            report.cameras.push_back(reportFromPlan(entry));
+            continue;
+        }
         CameraReport camera;
-        if (before && resumeSkips(*before)) {
-            camera = *before;
-            camera.carriedOver = true;
-        } else {
-            camera.address = address;
-            // What the camera took before is kept in the report until this run knows better.
-            if (before) {
-                for (ReportedFile f : filesTakenBefore(*before)) {
-                    f.earlier = true;
-                    camera.files.push_back(f);
-                }
-            }
+        camera.address = address;
+        for (ReportedFile f : entry.takenBefore) {
+            f.earlier = true;
+            camera.files.push_back(f);
         }
         report.cameras.push_back(camera);
     }

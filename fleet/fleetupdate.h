@@ -16,6 +16,7 @@
 #include "fleet/fleetreport.h"
 #include "fleet/updaterecord.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -89,7 +90,12 @@ signals:
     void recordFailed(const QString& error);
 
 private:
+    // A camera as the earlier report leaves it to this update: carried over, or to be handled
+    // with the files it took before; neither without an earlier report.
+    PlanEntry entryBefore(const QString& address) const;
+
     FleetUpdateSettings m_settings;
+    QHash<QString, const CameraReport*> m_earlier;  // the earlier report's cameras, by address
     FirmwareFolder* m_folder;
     FleetDriver m_driver;
     UpdateRecord m_record;

@@ -180,30 +180,38 @@ bool UpdateRun::planPassesSums()
         return form ? form->openFailLine : nullptr;
     };
     // Nothing of a run goes out when one of its files is empty: an image cut to nothing
-    // would otherwise reach the camera after the files before it.
+    // would otherwise reach the camera after the files before it. The fleet's copies are
+    // what is sent; the window's files are judged on disk.
+    const auto empty = [&](int k, const QString& name) {
+        if (m_judged) {
+            const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
+            return judged && judged->size() == 0;
+        }
+        const QFileInfo onDisk(planFilePath(set.DirPath, name));
+        return isFolderFileName(name) && onDisk.isFile() && onDisk.size() == 0;
+    };
     for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
         const QString& name = plan.files[std::size_t(k)].FileName;
-        const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
-        const QFileInfo onDisk(planFilePath(set.DirPath, name));
-        const bool empty = m_judged ? judged && judged->size() == 0 : isFolderFileName(name) && onDisk.isFile() && onDisk.size() == 0;
-        if (empty) {
+        if (empty(k, name)) {
             refuseEmpty(name, openFailLine(name));
             return false;
         }
     }
     if (m_sums.state == FolderSums::Absent)
         return true;
+    // A copy already held (the plan's, or an earlier run's of a fleet) is what would be sent;
+    // any other file of the window is streamed from disk, so a refused run holds nothing.
+    const auto judge = [&](int k, const QString& name) {
+        if (m_judged) {
+            const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
+            return judgeDigest(m_sums, name, judged ? judged->sha256() : QByteArray());
+        }
+        const QByteArray held = isFolderFileName(name) ? m_files->heldSha256(planFilePath(set.DirPath, name)) : QByteArray();
+        return held.isEmpty() ? checkFolderFile(m_sums, set.DirPath, name) : judgeDigest(m_sums, name, held);
+    };
     for (int k = 0; k < plan.MaxFileNum && k < kComponentCount; ++k) {
         const QString& name = plan.files[std::size_t(k)].FileName;
-        // A copy already held (the plan's, or an earlier run's of a fleet) is what would be
-        // sent; any other file is streamed from disk, so a refused run holds nothing.
-        const std::shared_ptr<const FirmwareCopy> judged = judgedCopy(k);
-        const QByteArray held = judged ? judged->sha256()
-            : m_judged || !isFolderFileName(name) ? QByteArray()
-                                                  : m_files->heldSha256(planFilePath(set.DirPath, name));
-        const SumCheck check = !held.isEmpty() ? judgeDigest(m_sums, name, held)
-            : m_judged                          ? judgeDigest(m_sums, name, QByteArray())
-                                                : checkFolderFile(m_sums, set.DirPath, name);
+        const SumCheck check = judge(k, name);
         if (!sumsAllowSending(check.verdict)) {
             refuseBySums(name, check, openFailLine(name));
             return false;
