@@ -156,6 +156,7 @@ void FleetDriver::inquirySettled(int index)
     ScanResult& scan = m_scans[std::size_t(index)];
     if (!scan.ok && w.waited > 0)
         scan.error += QStringLiteral(" (not back %1 s after the earlier run's last file)").arg(w.waited);
+    emit cameraAnswered(index);
     emit inquiryAnswered(++m_answered, int(m_scans.size()));
     m_scheduler->done(index);
 }

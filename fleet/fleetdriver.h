@@ -77,6 +77,8 @@ public:
 signals:
     void statusChanged(const CameraStatus& status);
     void inquiryAnswered(int answered, int total);
+    // The camera at `index` of the inquiry has answered or failed for good (scans()[index]).
+    void cameraAnswered(int index);
     void inquiriesDone();
     // A camera's report has changed in a way a journal must keep at once: a file's upload
     // was answered (reports()[index].files), or the camera ended.

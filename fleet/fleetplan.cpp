@@ -361,6 +361,7 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
             plan.files.clear();
             refuse(plan, FleetEnd::FileUnreadable,
                    QStringLiteral("%1 names \"%2\", which is not inside the folder").arg(componentKey(i), f.FileName));
+            plan.refusedFile = f.FileName;
             return plan;
         }
         PlannedFile planned;
@@ -382,12 +383,14 @@ CameraPlan planCamera(FirmwareFolder& folder, const cam_info& camera, const Plan
                 refuse(plan, FleetEnd::FileEmpty, which + QStringLiteral(" is empty: no firmware image is"));
             else
                 refuse(plan, FleetEnd::FileUnreadable, which + QStringLiteral(" cannot be read: ") + error);
+            plan.refusedFile = f.fileName;
             plan.files.clear();
             return plan;
         }
         const SumCheck check = folder.sumCheck(f.fileName);
         if (!sumsAllowSending(check.verdict)) {
             refuse(plan, FleetEnd::SumRefused, QStringLiteral("SHA256SUMS refuses %1: %2").arg(which, check.reason));
+            plan.refusedFile = f.fileName;
             plan.files.clear();
             return plan;
         }

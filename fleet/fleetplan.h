@@ -151,6 +151,7 @@ struct CameraPlan {
     FleetEnd end = FleetEnd::Completed;  // when not valid: why not
     QString message;            // when not valid: the window's text (fleetEndMessage)
     QString reason;             // when not valid: one line for the operator
+    QString refusedFile;        // when a file to send is refused (unreadable, empty, by SHA256SUMS): its name
     QString section;            // the accepted section; empty when refused
     bool versionsAccepted = false;  // Execute's compatibility verdict (false also without a section)
     int refusedComponent = -1;  // the first refused component; -1 when none, or the model itself

@@ -15,10 +15,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <sys/resource.h>
-
 #include <cstdio>
-#include <limits>
 
 namespace {
 
@@ -138,22 +135,6 @@ constexpr CommandInfo kCommands[] = {
      "or those of the targets given)."},
 };
 
-// Raises the open-file limit to what the system allows this process, and returns it: a
-// thousand cameras at once need a few thousand descriptors, and the usual soft limit is 1024.
-qint64 raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 1024;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(limit.rlim_cur);
-}
-
 // A count option: a number from 1 to `most`.
 bool countValue(const QCommandLineParser& parser, const QCommandLineOption& option, int most, int* value)
 {
@@ -265,25 +246,6 @@ int printHelp(const CommandInfo& info, const QCommandLineParser& parser)
     return fleetout::finishPrinting(0);
 }
 
-// The cameras of the targets, without the excluded: false with *why set.
-bool camerasOf(const QStringList& targets, const QStringList& excludes, QStringList* addresses, QString* why)
-{
-    const TargetList parsed = parseTargets(targets);
-    if (!parsed.error.isEmpty()) {
-        *why = parsed.error;
-        return false;
-    }
-    QList<TargetPattern> excluded;
-    if (!parseTargetPatterns(excludes, &excluded, why))
-        return false;
-    *addresses = withoutMatching(parsed.addresses, excluded);
-    if (addresses->isEmpty()) {
-        *why = QStringLiteral("every target is excluded");
-        return false;
-    }
-    return true;
-}
-
 // --all and --only; false with *why naming an unknown key.
 bool choiceOf(const QCommandLineParser& parser, const Options& o, PlanChoice* choice, QString* why)
 {
@@ -383,13 +345,7 @@ int updateMain(const QCommandLineParser& parser, const Options& o, const QProces
     settings.choice = resumed && !choiceGiven ? settings.earlier->run.choice : given;
     // A resume judges the report's cameras by the folder they were updated from, or not at all.
     if (resumed) {
-        const QStringList changes =
-            resumeChanges(*settings.earlier, folder.path(), folder.listSha256(), choiceGiven ? &given : nullptr,
-                          [&folder](const QString& fileName) {
-                              QString error;
-                              const auto copy = folder.copy(fileName, &error);
-                              return copy ? QString::fromLatin1(copy->sha256().toHex()) : QString();
-                          });
+        const QStringList changes = resumeRefusals(*settings.earlier, folder, choiceGiven ? &given : nullptr);
         if (!changes.isEmpty())
             return failure(QStringLiteral("cannot resume from \"%1\": %2; nothing was sent (start a new update with "
                                           "--report instead)")
@@ -439,13 +395,7 @@ int updateMain(const QCommandLineParser& parser, const Options& o, const QProces
     if (parser.isSet(o.credentials) && !readCredentialsFile(parser.value(o.credentials), &command.credentialsFile, &why))
         return failure(why);
     // The credentials for all are asked only when a camera to be asked has no entry.
-    bool needed = false;
-    for (const QString& address : std::as_const(settings.addresses)) {
-        const bool done = resumed
-            && std::any_of(settings.earlier->cameras.begin(), settings.earlier->cameras.end(),
-                           [&](const CameraReport& r) { return r.address == address && resumeSkips(r); });
-        needed = needed || (!done && !command.credentialsFile.find(address));
-    }
+    const bool needed = needsCommonCredentials(settings.addresses, settings.earlier, command.credentialsFile);
     if (needed && !obtainCredentials(environment, &command.credentials, &why))
         return failure(why);
     if (!parser.isSet(o.noHistory)) {

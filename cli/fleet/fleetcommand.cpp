@@ -10,7 +10,6 @@
 #include "fleet/fleetdriver.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/history.h"
-#include "launch/credentials.h"
 
 #include <QEventLoop>
 #include <QTextStream>
@@ -88,34 +87,6 @@ bool allOk(const std::vector<ScanResult>& scans)
     return std::all_of(scans.begin(), scans.end(), [](const ScanResult& s) { return s.ok; });
 }
 
-// Each camera's credentials: its entry in the file, else the ones given for all.
-std::vector<CameraCredential> credentialsFor(const std::vector<PlanEntry>& entries, const UpdateCommand& command)
-{
-    const QString common = command.credentials.complete()
-        ? basicCredential(command.credentials.user, command.credentials.password)
-        : QString();
-    std::vector<CameraCredential> credentials;
-    for (const PlanEntry& entry : entries) {
-        if (entry.carriedOver || !entry.scan.ok || !entry.plan.valid)
-            credentials.emplace_back();
-        else if (const CredentialEntry* e = command.credentialsFile.find(entry.scan.address))
-            credentials.push_back({basicCredential(e->user, e->password), QStringLiteral("file line %1").arg(e->line)});
-        else
-            credentials.push_back({common, command.credentials.source});
-    }
-    return credentials;
-}
-
-// What no log may show: every password of the file and the one for all, in every form.
-QStringList secretsOf(const UpdateCommand& command)
-{
-    QStringList secrets = command.credentialsFile.secrets();
-    if (command.credentials.complete())
-        secrets << command.credentials.password
-                << basicCredential(command.credentials.user, command.credentials.password);
-    return secrets;
-}
-
 // The cameras that went first, and what came of them, for the summary.
 QString canaryLine(const std::vector<CameraReport>& cameras)
 {
@@ -158,7 +129,7 @@ int runPlan(const PlanCommand& command, FirmwareFolder& folder)
 
 int runUpdate(UpdateCommand& command, FirmwareFolder& folder, InterruptWatcher& interrupts)
 {
-    command.settings.options.secrets = secretsOf(command);
+    command.settings.options.secrets = secretsOf(command.credentialsFile, command.credentials);
     FleetUpdate update(command.settings, &folder);
     FleetDriver& driver = update.driver();
     const QString reportPath = command.settings.reportPath;
@@ -213,7 +184,7 @@ int runUpdate(UpdateCommand& command, FirmwareFolder& folder, InterruptWatcher& 
         return 2;
     }
 
-    const std::vector<CameraCredential> credentials = credentialsFor(entries, command);
+    const std::vector<CameraCredential> credentials = credentialsFor(entries, command.credentialsFile, command.credentials);
     fleetout::write(planTable(entries) + QLatin1Char('\n'));
     bool go = !driver.stopping();
     if (go && update.runs() > 0 && !command.yes) {

@@ -12,6 +12,7 @@
 #include "fleet/fleetplan.h"
 #include "fleet/fleetupdate.h"
 #include "fleet/targetmatch.h"
+#include "fleet/updatesetup.h"
 #include "kelvora/version.h"
 
 #include <QList>
@@ -20,12 +21,6 @@
 
 // The project's version, as every program gives it.
 inline constexpr char kFleetVersion[] = KELVORA_VERSION;
-
-// Inquiries at once (scan, and the start of plan and update): as many as a site's silent
-// addresses could hold for an inquiry's whole bound, so they cost one bound, not several.
-inline constexpr int kScanParallel = 512;
-inline constexpr int kUpdateParallel = 8;   // update runs at once
-inline constexpr int kMaxParallel = 4096;
 
 class InterruptWatcher;
 

@@ -72,12 +72,6 @@ private:
 
 } // namespace
 
-Credentials credentialsFromEnvironment(const QProcessEnvironment& environment)
-{
-    return {environment.value(QStringLiteral("KELVORA_USER")), environment.value(QStringLiteral("KELVORA_PASSWORD")),
-            QStringLiteral("environment")};
-}
-
 Terminal::Terminal()
     : m_fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC))
 {

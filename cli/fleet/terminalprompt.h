@@ -6,21 +6,13 @@
 // password without echo), never from arguments; neither is ever written anywhere but
 // into the Basic credential sent to the camera.
 
+#include "fleet/updatesetup.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
-
-struct Credentials {
-    QString user;
-    QString password;
-    QString source;  // "environment" or "prompt", for reports: never the secret itself
-    bool complete() const { return !user.isEmpty() && !password.isEmpty(); }
-};
-
-// What the environment holds; an empty variable counts as unset.
-Credentials credentialsFromEnvironment(const QProcessEnvironment& environment);
 
 // The process's terminal, /dev/tty, for questions that must reach a person even when the
 // standard streams are redirected.
