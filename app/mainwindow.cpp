@@ -33,6 +33,10 @@ MainWindow::MainWindow(QWidget* parent)
     connect(mw_Manager, &QNetworkAccessManager::finished, this, &MainWindow::MW_CAM_finished);
     connect(ui->VerUpFileButton, &QToolButton::clicked, this, &MainWindow::MW_selectDir);
     connect(ui->VersionUp_Button, &QPushButton::clicked, this, &MainWindow::MW_OpenPasswordDialog);
+    connect(ui->actionManyCameras, &QAction::triggered, this, &MainWindow::manyCamerasRequested);
+    // The menu bar takes its height from the fixed window; the status bar, which never shows
+    // anything, gives it back, so that Execute stays whole at the bottom.
+    ui->statusbar->hide();
 }
 
 MainWindow::~MainWindow()

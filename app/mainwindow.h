@@ -56,6 +56,10 @@ public:
     // Number of the camera inquiry due next (0 model, 1..9 versions, 11 ended).
     int mw_ReqCamIndex = 0;
 
+signals:
+    // Cameras > Many Cameras... (Ctrl+M): the program opens its many-camera window.
+    void manyCamerasRequested();
+
 private slots:
     void MW_ConnectCamera();
     void MW_selectDir();

@@ -66,10 +66,10 @@ ManyCamerasWindow::ManyCamerasWindow(const QProcessEnvironment& environment, QWi
     ui->chosenButton->setEnabled(false);
 
     ui->folderButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, ui->updateButton, &QPushButton::click);
-    }
+    ui->updateButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    // The keypad's Enter as well as Return.
+    auto* enter = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this);
+    connect(enter, &QShortcut::activated, ui->updateButton, &QPushButton::click);
 
     connect(ui->targetsEdit, &QLineEdit::returnPressed, this, &ManyCamerasWindow::scan);
     connect(ui->excludeEdit, &QLineEdit::returnPressed, this, &ManyCamerasWindow::scan);

@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "tests/support/operator.h"
 
+#include <QMenuBar>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -22,6 +24,31 @@ private slots:
         QCOMPARE(w.font().pointSize(), 10);
         // An ideographic space, not an ASCII one, that no editor shows.
         QCOMPARE(child<QLabel>(w, "label")->text(), QStringLiteral("Camera\u3000Information"));
+    }
+
+    // Cameras > Many Cameras... asks for the many-camera window; nothing of the window itself moves.
+    void manyCamerasMenu()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QList<QAction*> menus = w.menuBar()->actions();
+        QCOMPARE(menus.size(), 1);
+        QCOMPARE(menus.first()->text(), QStringLiteral("Cameras"));
+        const QList<QAction*> items = menus.first()->menu()->actions();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.first()->text(), QStringLiteral("Many Cameras..."));
+        QCOMPARE(items.first()->shortcut(), QKeySequence(QStringLiteral("Ctrl+M")));
+        QSignalSpy asked(&w, &MainWindow::manyCamerasRequested);
+        QTest::keyClick(&w, Qt::Key_M, Qt::ControlModifier);
+        QCOMPARE(asked.count(), 1);
+        // Every widget of the window still shows whole inside it.
+        const QRect inside = w.centralWidget()->rect();
+        for (const char* name : {"VersionUp_Button", "IPAddressButton", "VerUpFileButton"}) {
+            QWidget* widget = child<QWidget>(w, name);
+            const QRect r(widget->mapTo(w.centralWidget(), QPoint(0, 0)), widget->size());
+            QVERIFY2(inside.contains(r), name);
+        }
     }
 
     void cleared_data()
