@@ -33,6 +33,8 @@ struct FleetDriver::Work : QObject {
     std::shared_ptr<CameraLog> log;
     CameraStatus status;
     QElapsedTimer upload;  // since the current file was posted
+    QElapsedTimer restart; // since the camera took the file `restarting`
+    int restarting = -1;   // the report's file whose restart is being timed; -1 when none
     int current = -1;    // 0-based position of the file the run is on
     int fileOffset = 0;  // files of the report before the run's first: taken in an earlier run
     int position = -1;   // in the stage's scheduler; -1 without a run
@@ -53,6 +55,15 @@ struct FleetDriver::Work : QObject {
     }
     void inquiryDone() { driver->inquiryEnded(index); }
     void verificationDone() { driver->verificationEnded(index); }
+
+    // The camera is back from the restart the file it took began: its next file starts, or
+    // the run ends (it came back after the last, or never did).
+    void restartOver(CameraReport& report)
+    {
+        if (restarting >= 0 && restarting < int(report.files.size()))
+            report.files[std::size_t(restarting)].restartSeconds = double(restart.nsecsElapsed()) / 1e9;
+        restarting = -1;
+    }
 };
 
 namespace {
@@ -301,6 +312,7 @@ void FleetDriver::startRun(int index)
 void FleetDriver::fileStarted(int index, int file, int count, const QString& fileName)
 {
     Work& w = *m_work[std::size_t(index)];
+    w.restartOver(m_reports[std::size_t(index)]);
     w.current = file;
     w.posted = false;
     w.upload.start();
@@ -323,6 +335,8 @@ void FleetDriver::fileAccepted(int index)
         f.uploadSeconds = double(w.upload.nsecsElapsed()) / 1e9;
         f.accepted = true;
         f.result = FileResult::Sent;
+        w.restarting = at;
+        w.restart.start();
     }
     // Kept at once: a run killed while the camera writes this file must not send it again.
     emit reportChanged(index);
@@ -365,6 +379,7 @@ void FleetDriver::runEnded(int index, FleetEnd end, const QString& message, cons
         return;
     w.runOver = true;
     CameraReport& report = m_reports[std::size_t(index)];
+    w.restartOver(report);
     // A stopped run's last file: cut short if the camera held it, else done with if it
     // went out (the check afterwards tells), else never sent. Any other end fails it.
     FileResult current = FileResult::Failed;
@@ -392,6 +407,7 @@ void FleetDriver::startVerification(int index)
     w.status.phase = CameraStatus::Phase::Verifying;
     w.status.percent = -1;
     publish(index);
+    m_reports[std::size_t(index)].verificationStarted = now();
     w.inquiry = new CameraInquiry(this);
     w.inquiry->useOwnConnections();
     w.inquiry->setLog(cameraLog(index));

@@ -26,6 +26,12 @@ constexpr kelvora::NameRow<FileResult> kResultNames[] = {
     {FileResult::NotReported, "not-reported"},
 };
 
+constexpr kelvora::NameRow<FolderSums::State> kSumsNames[] = {
+    {FolderSums::Present, "checked"},
+    {FolderSums::Absent, "none"},
+    {FolderSums::Unreadable, "unreadable"},
+};
+
 QJsonObject camerasDocument(const QJsonArray& cameras)
 {
     return QJsonObject{{QStringLiteral("cameras"), cameras}};
@@ -47,6 +53,12 @@ QJsonValue timeValue(const QDateTime& time)
     return time.isValid() ? QJsonValue(utcText(time)) : QJsonValue(QJsonValue::Null);
 }
 
+// Milliseconds are all a reader needs of a duration.
+QJsonValue secondsValue(double seconds)
+{
+    return seconds >= 0 ? QJsonValue(std::round(seconds * 1000) / 1000) : QJsonValue(QJsonValue::Null);
+}
+
 QJsonObject runObject(const RunInfo& run)
 {
     QJsonArray only;
@@ -58,6 +70,7 @@ QJsonObject runObject(const RunInfo& run)
                        {QStringLiteral("version"), run.version},
                        {QStringLiteral("folder"), run.folder},
                        {QStringLiteral("list_sha256"), run.listSha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(run.listSha256)},
+                       {QStringLiteral("sums"), run.sums.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(run.sums)},
                        {QStringLiteral("all"), run.choice.all},
                        {QStringLiteral("only"), only},
                        {QStringLiteral("parallel"), run.parallel},
@@ -78,8 +91,8 @@ QJsonObject cameraObject(const CameraReport& r)
                          {QStringLiteral("result"), fileResultName(f.result)},
                          {QStringLiteral("size"), f.size >= 0 ? QJsonValue(double(f.size)) : QJsonValue(QJsonValue::Null)},
                          {QStringLiteral("sha256"), f.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(f.sha256)},
-                         {QStringLiteral("upload_seconds"),
-                          f.uploadSeconds >= 0 ? QJsonValue(std::round(f.uploadSeconds * 1000) / 1000) : QJsonValue(QJsonValue::Null)},
+                         {QStringLiteral("upload_seconds"), secondsValue(f.uploadSeconds)},
+                         {QStringLiteral("restart_seconds"), secondsValue(f.restartSeconds)},
                          {QStringLiteral("accepted"), f.accepted},
                          {QStringLiteral("earlier_run"), f.earlier}};
         files.append(file);
@@ -93,6 +106,7 @@ QJsonObject cameraObject(const CameraReport& r)
                        {QStringLiteral("credentials"), r.credentialSource},
                        {QStringLiteral("started"), timeValue(r.started)},
                        {QStringLiteral("ended"), timeValue(r.ended)},
+                       {QStringLiteral("verification_started"), timeValue(r.verificationStarted)},
                        {QStringLiteral("versions_before"), versionsObject(r.before)},
                        {QStringLiteral("versions_after"), versionsObject(r.after)},
                        {QStringLiteral("canary"), r.canary},
@@ -120,6 +134,18 @@ bool readTime(const QJsonValue& value, QDateTime* time)
     }
     *time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
     return time->isValid();
+}
+
+// A duration written by secondsValue; absent or null in an older report.
+bool readSeconds(const QJsonValue& value, double* seconds)
+{
+    *seconds = -1;
+    if (value.isNull() || value.isUndefined())
+        return true;
+    if (!value.isDouble() || !(value.toDouble() >= 0))
+        return false;
+    *seconds = value.toDouble();
+    return true;
 }
 
 bool readVersions(const QJsonValue& value, QStringList* versions, QString* error)
@@ -226,6 +252,8 @@ bool readCamera(const QJsonObject& o, CameraReport* r, ReadError* error)
         return fail(where + QStringLiteral("a time that is not ISO 8601"), "started");
     if (!readTime(o.value(QStringLiteral("ended")), &r->ended))
         return fail(where + QStringLiteral("a time that is not ISO 8601"), "ended");
+    if (!readTime(o.value(QStringLiteral("verification_started")), &r->verificationStarted))
+        return fail(where + QStringLiteral("a time that is not ISO 8601"), "verification_started");
     QString why;
     if (!readVersions(o.value(QStringLiteral("versions_before")), &r->before, &why))
         return fail(where + why, "versions_before");
@@ -246,6 +274,8 @@ bool readCamera(const QJsonObject& o, CameraReport* r, ReadError* error)
         f.size = fo.value(QStringLiteral("size")).isDouble() ? qint64(fo.value(QStringLiteral("size")).toDouble()) : -1;
         f.sha256 = fo.value(QStringLiteral("sha256")).toString();
         f.uploadSeconds = fo.value(QStringLiteral("upload_seconds")).isDouble() ? fo.value(QStringLiteral("upload_seconds")).toDouble() : -1;
+        if (!readSeconds(fo.value(QStringLiteral("restart_seconds")), &f.restartSeconds))
+            return fail(where + QStringLiteral("a file's restart time that is not a number of seconds"), "restart_seconds");
         // A report of an older version names no acceptance: a file it counts as sent was
         // answered, or at least posted, and is never to be sent again.
         const QJsonValue accepted = fo.value(QStringLiteral("accepted"));
@@ -294,6 +324,11 @@ QString numberOr(double value, int decimals)
 QString fleetModelName(int model)
 {
     return isValidModelId(model) ? checkModelName(model) : QString();
+}
+
+QString sumsStateName(FolderSums::State state)
+{
+    return kelvora::nameOf(kSumsNames, state);
 }
 
 QString fileResultName(FileResult result)
@@ -504,6 +539,11 @@ bool parseReport(const QByteArray& json, FleetReport* report, QString* error, in
     r.run.version = o.value(QStringLiteral("version")).toString();
     r.run.folder = o.value(QStringLiteral("folder")).toString();
     r.run.listSha256 = o.value(QStringLiteral("list_sha256")).toString();
+    const QJsonValue sums = o.value(QStringLiteral("sums"));
+    r.run.sums = sums.toString();
+    FolderSums::State sumsState = FolderSums::Absent;
+    if (!sums.isNull() && !sums.isUndefined() && !kelvora::valueOfName(kSumsNames, r.run.sums, &sumsState))
+        return fail(QStringLiteral("\"sums\" is neither \"checked\", \"none\" nor \"unreadable\""), 0);
     r.run.choice.all = o.value(QStringLiteral("all")).toBool();
     for (const QJsonValue& key : o.value(QStringLiteral("only")).toArray()) {
         const int c = componentIndexOfKey(key.toString());

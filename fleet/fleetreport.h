@@ -48,6 +48,9 @@ struct ReportedFile {
     qint64 size = -1;           // bytes of the copy the plan judged, which is the copy sent; -1 when not read
     QString sha256;             // of those bytes, lower-case hex; empty when not read
     double uploadSeconds = -1;  // from the post to the camera's acceptance; -1 when not accepted
+    // From the camera's acceptance to its being back from the restart (the next file, or the
+    // run's end when it never came back); -1 when not accepted or not recorded (older reports).
+    double restartSeconds = -1;
     // The camera's answer to the upload took the file. Written to the report the moment it
     // is answered, so that an update killed while the camera writes it still knows.
     bool accepted = false;
@@ -67,6 +70,9 @@ struct CameraReport {
     QString credentialSource;  // where the camera's credentials came from; empty without a run
     QDateTime started;    // UTC; invalid when no run started
     QDateTime ended;      // UTC; invalid while pending
+    // UTC; when the camera was asked again after its run. Invalid when it was not, or in a
+    // report of an older version.
+    QDateTime verificationStarted;
     QStringList before;   // the nine versions from the plan's inquiry ("" not reported); empty when unreachable
     QStringList after;    // the nine from the verification; empty when not asked again or no answer
     std::vector<ReportedFile> files;  // upload order; files taken in an earlier run first
@@ -93,6 +99,9 @@ struct RunInfo {
     QString version;      // the tool's
     QString folder;       // the firmware folder, absolute
     QString listSha256;   // of the folder's list file as the plan read it, lower-case hex
+    // The folder's SHA256SUMS as the plan read it: "checked" (every file sent was held to it),
+    // "none" (the folder had none), "unreadable"; empty when not recorded (an older report).
+    QString sums;
     PlanChoice choice;    // all, only (skipCurrent and the earlier files are the resumed run's own)
     int parallel = 0;     // runs at once; 0: not recorded (a report of an older version)
     int canary = 0;       // canary cameras asked for; 0: none
@@ -100,6 +109,9 @@ struct RunInfo {
     QDateTime started;    // UTC
     QDateTime ended;      // UTC; invalid while the update goes on
 };
+
+// RunInfo::sums for the state of a folder's SHA256SUMS: "checked", "none", "unreadable".
+QString sumsStateName(FolderSums::State state);
 
 struct FleetReport {
     RunInfo run;

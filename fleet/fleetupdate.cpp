@@ -13,6 +13,7 @@ FleetUpdate::FleetUpdate(FleetUpdateSettings settings, FirmwareFolder* folder, Q
     RunInfo& run = m_settings.run;
     run.folder = m_folder->path();
     run.listSha256 = m_folder->listSha256();
+    run.sums = sumsStateName(m_folder->sums().state);
     run.choice = m_settings.choice;
     run.choice.skipCurrent = false;
     run.choice.takenBefore.clear();

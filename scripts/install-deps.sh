@@ -10,11 +10,12 @@ packages=(
     libhttp-parser-dev
     xvfb xauth curl
 )
-# `make test` also runs the Ansible collection's test and lint (ansible/), and links its many
-# test programs with LLVM's faster linker; `make fuzz` needs
+# `make test` also runs the Ansible collection's test and lint (ansible/), links its many
+# test programs with LLVM's faster linker, and renders the fleet's HTML report in a headless
+# browser (without one that test is skipped); `make fuzz` needs
 # clang's libFuzzer; `make package` the Debian packaging tools.
 if [ "${1:-}" = test ]; then
-    packages+=(ansible-core ansible-lint lld)
+    packages+=(ansible-core ansible-lint lld chromium)
 elif [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 elif [ "${1:-}" = package ]; then

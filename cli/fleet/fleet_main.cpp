@@ -38,7 +38,7 @@ const char kOverview[] =
     "  scan     the model and the nine versions of every camera, or why not\n"
     "  plan     what update would send to each camera from a firmware folder; nothing is sent\n"
     "  update   sends the planned files, camera by camera, and checks the versions afterwards\n"
-    "  report   prints the report file of an update as a table or CSV\n"
+    "  report   prints the report file of an update as a table, CSV or an HTML page\n"
     "  history  what earlier updates sent to each camera, when, and how they ended\n"
     "\n"
     "kelvora-fleet COMMAND --help tells more. kelvora-fleet --version gives the version.\n";
@@ -129,7 +129,10 @@ constexpr CommandInfo kCommands[] = {
     {FleetCommandKind::Plan, "plan", "TARGET...", "Shows, per camera, what update would send from the firmware folder. Sends nothing."},
     {FleetCommandKind::Update, "update", "TARGET...", "Updates every camera from the firmware folder, as the window would, and checks\n"
                                                       "its versions afterwards."},
-    {FleetCommandKind::Report, "report", "FILE", "Prints the report file of an update: the run, then one row per camera."},
+    {FleetCommandKind::Report, "report", "FILE",
+     "Prints the report file of an update: the run, then one row per camera. With --html a page\n"
+     "for the customer, to save and print: the run, the count of each end, a timeline, and each\n"
+     "camera's versions and files with their sizes and SHA-256."},
     {FleetCommandKind::History, "history", "[TARGET...]",
      "Prints what earlier updates sent to each camera, when, and how they ended (all cameras,\n"
      "or those of the targets given)."},
@@ -168,6 +171,9 @@ int failure(const QString& why)
 struct Options {
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Write the result as JSON.")};
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("Write the result as CSV, for a spreadsheet.")};
+    QCommandLineOption html{QStringLiteral("html"),
+                            QStringLiteral("Write the report as one self-contained HTML page (no scripts, nothing "
+                                           "fetched; prints on A4).")};
     QCommandLineOption parallel;
     QCommandLineOption exclude{QStringLiteral("exclude"),
                                QStringLiteral("Leave out these cameras (a target or range; may be repeated)."),
@@ -218,7 +224,7 @@ struct Options {
         case FleetCommandKind::Plan: return {folder, all, only, json, exclude};
         case FleetCommandKind::Update:
             return {folder, all, only, parallel, credentials, report, logDir, resume, canary, maxFailures, exclude, noHistory, yes};
-        case FleetCommandKind::Report:
+        case FleetCommandKind::Report: return {csv, html};
         case FleetCommandKind::History: return {csv};
         }
         return {};
@@ -414,7 +420,7 @@ int reportMain(const QCommandLineParser& parser, const Options& o)
 {
     if (parser.positionalArguments().size() != 1)
         return usageError(QStringLiteral("report takes one FILE"));
-    return printReport({parser.positionalArguments().constFirst(), parser.isSet(o.csv)});
+    return printReport({parser.positionalArguments().constFirst(), parser.isSet(o.csv), parser.isSet(o.html)});
 }
 
 int historyMain(const QCommandLineParser& parser, const Options& o, const QProcessEnvironment& environment)
@@ -483,6 +489,8 @@ int main(int argc, char** argv)
     }
     if (parser.optionNames().contains(QStringLiteral("json")) && parser.optionNames().contains(QStringLiteral("csv")))
         return usageError(QStringLiteral("--json and --csv cannot go together"));
+    if (parser.optionNames().contains(QStringLiteral("html")) && parser.optionNames().contains(QStringLiteral("csv")))
+        return usageError(QStringLiteral("--html and --csv cannot go together"));
 
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     switch (info->kind) {

@@ -10,6 +10,7 @@
 #include "fleet/fleetdriver.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/history.h"
+#include "fleet/reporthtml.h"
 
 #include <QEventLoop>
 #include <QTextStream>
@@ -248,8 +249,9 @@ int printReport(const ReportCommand& command)
         note(QStringLiteral("the report \"%1\": %2").arg(command.path, error));
         return 2;
     }
-    fleetout::write(command.csv ? reportCsvHeader() + reportCsvRows(report)
-                                : (runHeader(report.run) + QLatin1Char('\n') + summaryTable(report.cameras)).toUtf8());
+    fleetout::write(command.html  ? reportHtml(report)
+                    : command.csv ? reportCsvHeader() + reportCsvRows(report)
+                                  : (runHeader(report.run) + QLatin1Char('\n') + summaryTable(report.cameras)).toUtf8());
     return fleetout::finishPrinting(0);
 }
 

@@ -48,6 +48,7 @@ struct UpdateCommand {
 struct ReportCommand {
     QString path;
     bool csv = false;
+    bool html = false;  // the page for a customer (fleet/reporthtml.h)
 };
 
 struct HistoryCommand {

@@ -1,19 +1,25 @@
 // The report records and their forms: how a run's events mark each file, the fleet's rules
 // over reports, the report file read back (as resume and history read it), CSV for a
 // spreadsheet, the report file's replacement, the history and each camera's log.
+#include "common/displaytext.h"
 #include "common/replacefile.h"
 #include "fleet/cameralog.h"
 #include "fleet/fleetpolicy.h"
 #include "fleet/fleetreport.h"
 #include "fleet/history.h"
+#include "fleet/reporthtml.h"
 #include "fleet/reportjournal.h"
 
 #include "launch/componentversions.h"
 
+#include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -59,6 +65,141 @@ CameraReport ended(const char* end, bool verified, bool started)
     if (started)
         r.started = QDateTime::currentDateTimeUtc();
     return r;
+}
+
+
+// Camera text that would run, break the markup or drive a terminal if it were written as it came.
+const QString kHostile = QString::fromUtf8("<script>alert(\"x\")</script> & 'q' \x1b[2J\x07 </td></tr>");
+
+QString digest(int camera, int file)
+{
+    return QStringLiteral("%1%2").arg(camera, 2, 16, QLatin1Char('0')).arg(file, 2, 16, QLatin1Char('0')).repeated(16);
+}
+
+// A camera of the page's reports, by the way it ended: "verified" (completed, files taken
+// and verified), "refused" (an upload refused with a hostile message), "unreachable",
+// "up-to-date", "carried" (carried over from the earlier report), "earlier" (a resumed
+// camera whose first file was taken in the earlier run).
+CameraReport pageCamera(const QString& kind, int index, const QDateTime& start)
+{
+    CameraReport r = plannedReport();
+    r.address = QStringLiteral("127.0.0.%1:8080").arg(index + 1);
+    r.model = CAM_MODELID_QV_TK300;
+    for (std::size_t k = 0; k < r.files.size(); ++k) {
+        r.files[k].size = 1000000 + qint64(k);
+        r.files[k].sha256 = digest(index, int(k));
+    }
+    r.started = start.addSecs(index * 7);
+    const auto take = [&r](std::size_t k, double upload, double restart) {
+        r.files[k].accepted = true;
+        r.files[k].uploadSeconds = upload;
+        r.files[k].restartSeconds = restart;
+    };
+    if (kind == u"verified" || kind == u"earlier" || kind == u"carried") {
+        for (std::size_t k = 0; k < r.files.size(); ++k)
+            take(k, 3 + double(k), 20);
+        if (kind == u"earlier")
+            r.files[0].earlier = true;
+        noteRunEnded(r, FleetEnd::Completed, QString(), -1, FileResult::Failed);
+        r.verificationStarted = r.started.addSecs(100);
+        cam_info after;
+        after.ModelID = CAM_MODELID_QV_TK300;
+        for (const ReportedFile& f : r.files)
+            after.*kCameraVersionFields[std::size_t(f.component)] = f.version;
+        after.*kCameraVersionFields[8] = QString();  // not reported, as planned
+        noteVerification(r, true, after);
+        r.ended = r.started.addSecs(104);
+        r.carriedOver = kind == u"carried";
+    } else if (kind == u"refused") {
+        take(0, 4, 25);
+        noteFileStarted(r, 1);
+        noteRunEnded(r, FleetEnd::UploadRefused, kHostile, 1, FileResult::Failed);
+        r.reason = kHostile;
+        r.files[1].fileName = QStringLiteral("servo\"<b>&.spt");
+        r.files[1].version = QStringLiteral("V1<i>");
+        r.verificationStarted = r.started.addSecs(40);
+        noteVerification(r, true, cam_info());
+        r.ended = r.started.addSecs(43);
+    } else {
+        r = CameraReport();
+        r.address = QStringLiteral("127.0.0.%1:8080").arg(index + 1);
+        r.end = kind == u"unreachable" ? FleetEnd::Unreachable : FleetEnd::UpToDate;
+        r.reason = kind == u"unreachable" ? QStringLiteral("no answer") : QString();
+        r.model = kind == u"unreachable" ? 0 : CAM_MODELID_QV_TK300;
+        if (kind != u"unreachable")
+            r.before = QStringList(kComponentCount, QStringLiteral("V01.00"));
+        r.ended = start;
+    }
+    return r;
+}
+
+FleetReport pageReport(const QStringList& kinds, const QString& folder)
+{
+    FleetReport report;
+    report.run.tool = QStringLiteral("kelvora-fleet");
+    report.run.version = QStringLiteral("1.2.3");
+    report.run.folder = folder;
+    report.run.listSha256 = QString(64, QLatin1Char('c'));
+    report.run.sums = QStringLiteral("checked");
+    report.run.parallel = 8;
+    report.run.started = QDateTime::fromString(QStringLiteral("2026-12-08T09:30:00.125Z"), Qt::ISODateWithMs);
+    for (int i = 0; i < kinds.size(); ++i)
+        report.cameras.push_back(pageCamera(kinds[i], i, report.run.started.addSecs(1)));
+    report.run.ended = report.run.started.addSecs(200);
+    return report;
+}
+
+// What a page holds, as an XML reader takes it apart.
+struct PageParts {
+    QString error;
+    QStringList cameraRows;  // data-address of each camera row, in order
+    QStringList bars;        // data-address of each bar of the timeline
+    QMap<QString, int> counts;
+    int total = -1;
+    QStringList elements;    // every element's name
+    QString text;            // every text and attribute value, as the reader decoded it
+};
+
+PageParts parsePage(const QByteArray& html)
+{
+    PageParts parts;
+    QXmlStreamReader xml(html);
+    QString countEnd;
+    bool inCount = false;
+    bool inTotal = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            const QString name = xml.name().toString();
+            const QXmlStreamAttributes a = xml.attributes();
+            parts.elements << name;
+            for (const QXmlStreamAttribute& attribute : a)
+                parts.text += attribute.value().toString() + QLatin1Char('\n');
+            const QString cssClass = a.value(QStringLiteral("class")).toString();
+            if (name == u"tr" && cssClass == u"camera")
+                parts.cameraRows << a.value(QStringLiteral("data-address")).toString();
+            else if (name == u"g" && cssClass == u"bar")
+                parts.bars << a.value(QStringLiteral("data-address")).toString();
+            else if (name == u"tr" && cssClass == u"count")
+                countEnd = a.value(QStringLiteral("data-end")).toString();
+            inCount = inCount || (name == u"td" && cssClass == u"n" && !countEnd.isEmpty());
+            inTotal = name == u"th" && a.value(QStringLiteral("id")) == u"total";
+        } else if (xml.isCharacters()) {
+            parts.text += xml.text().toString() + QLatin1Char('\n');
+            if (inCount) {
+                parts.counts[countEnd] = xml.text().toInt();
+                inCount = false;
+                countEnd.clear();
+            }
+            if (inTotal) {
+                parts.total = xml.text().toInt();
+                inTotal = false;
+            }
+        }
+    }
+    if (xml.hasError())
+        parts.error = QStringLiteral("line %1: %2").arg(xml.lineNumber()).arg(xml.errorString());
+    return parts;
 }
 
 } // namespace
@@ -307,6 +448,7 @@ private slots:
         report.run.version = QStringLiteral("1.2.3");
         report.run.folder = QStringLiteral("/home/op/fw");
         report.run.listSha256 = QString(64, QLatin1Char('b'));
+        report.run.sums = QStringLiteral("checked");
         report.run.parallel = 4;
         report.run.canary = 2;
         report.run.maxFailures = 3;
@@ -320,10 +462,12 @@ private slots:
         r.files[0].size = 1048576;
         r.files[0].sha256 = QString(64, QLatin1Char('a'));
         r.files[0].uploadSeconds = 0.25;
+        r.files[0].restartSeconds = 31.5;
         r.files[0].accepted = true;
         r.files[0].earlier = true;
         noteRunEnded(r, FleetEnd::CameraNotBack, QStringLiteral("UpdateNG"), 1, FileResult::Failed);
         r.ended = r.started.addSecs(60);
+        r.verificationStarted = r.started.addSecs(50);
         report.cameras = {r, ended("up-to-date", false, false)};
         report.cameras[1].carriedOver = true;
 
@@ -335,17 +479,59 @@ private slots:
         QCOMPARE(camera.value(QStringLiteral("versions_before")).toObject().value(QStringLiteral("network_cpu")).toString(),
                  QStringLiteral("V02.10"));
         QCOMPARE(camera.value(QStringLiteral("files")).toArray().at(0).toObject().value(QStringLiteral("accepted")), QJsonValue(true));
+        QCOMPARE(camera.value(QStringLiteral("files")).toArray().at(0).toObject().value(QStringLiteral("restart_seconds")), QJsonValue(31.5));
+        QCOMPARE(camera.value(QStringLiteral("verification_started")).toString(), QStringLiteral("2026-12-08T09:30:52.125Z"));
+        QCOMPARE(QJsonDocument::fromJson(json).object().value(QStringLiteral("sums")).toString(), QStringLiteral("checked"));
         FleetReport back;
         QString error;
         QVERIFY2(parseReport(json, &back, &error), qPrintable(error));
         QCOMPARE(reportJson(back), json);
         QVERIFY(parseReport(reportJsonLine(report), &back, &error));
         QCOMPARE(reportJson(back), json);
+        QCOMPARE(back.cameras[0].files[0].restartSeconds, 31.5);
+        QCOMPARE(back.cameras[0].files[1].restartSeconds, -1.0);
+        QCOMPARE(back.cameras[0].verificationStarted, r.verificationStarted);
+        QCOMPARE(back.run.sums, QStringLiteral("checked"));
         // A model as another program names it (here the simulator's and list files') is read too.
         QVERIFY(json.contains("\"model\": \"QV_TK300\""));
         QVERIFY2(parseReport(QByteArray(json).replace("\"model\": \"QV_TK300\"", "\"model\": \"tk300\""), &back, &error),
                  qPrintable(error));
         QCOMPARE(reportJson(back), json);
+    }
+
+    // A report of an older version, without the SHA256SUMS state and the restart and
+    // verification times, is read with them unknown.
+    void olderReport()
+    {
+        FleetReport report;
+        report.run.sums = QStringLiteral("none");
+        CameraReport r = plannedReport();
+        r.files[0].restartSeconds = 12;
+        r.verificationStarted = QDateTime::currentDateTimeUtc();
+        report.cameras = {r};
+        QJsonObject o = QJsonDocument::fromJson(reportJson(report)).object();
+        o.remove(QStringLiteral("sums"));
+        QJsonArray cameras = o.value(QStringLiteral("cameras")).toArray();
+        QJsonObject camera = cameras.at(0).toObject();
+        camera.remove(QStringLiteral("verification_started"));
+        QJsonArray files = camera.value(QStringLiteral("files")).toArray();
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            QJsonObject f = files.at(i).toObject();
+            f.remove(QStringLiteral("restart_seconds"));
+            files.replace(i, f);
+        }
+        camera.insert(QStringLiteral("files"), files);
+        cameras.replace(0, camera);
+        o.insert(QStringLiteral("cameras"), cameras);
+        const QByteArray older = QJsonDocument(o).toJson();
+        QVERIFY(!older.contains("restart_seconds") && !older.contains("verification_started") && !older.contains("\"sums\""));
+        FleetReport back;
+        QString error;
+        QVERIFY2(parseReport(older, &back, &error), qPrintable(error));
+        QVERIFY(back.run.sums.isEmpty());
+        QVERIFY(!back.cameras[0].verificationStarted.isValid());
+        QCOMPARE(back.cameras[0].files[0].restartSeconds, -1.0);
+        QVERIFY(QString::fromUtf8(reportHtml(back)).contains(QStringLiteral("not recorded")));
     }
 
     // A report read back decides what a resumed update leaves alone: nothing is guessed.
@@ -372,6 +558,13 @@ private slots:
                                   << "not ISO 8601";
         QTest::newRow("unknown component") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","files":[{"component":"x","result":"sent"}]}]})")
                                            << "unknown component or result";
+        QTest::newRow("unknown sums state") << QByteArray(R"({"sums":"maybe","cameras":[]})") << "\"sums\" is neither";
+        QTest::newRow("bad verification time") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","verification_started":"soon"}]})")
+                                               << "not ISO 8601";
+        QTest::newRow("restart not a number") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","files":[{"component":"cam_cpu","result":"sent","restart_seconds":"slow"}]}]})")
+                                              << "restart time that is not a number";
+        QTest::newRow("restart negative") << QByteArray(R"({"cameras":[{"address":"a","end":"completed","files":[{"component":"cam_cpu","result":"sent","restart_seconds":-3}]}]})")
+                                          << "restart time that is not a number";
     }
 
     void corrupt()
@@ -471,6 +664,119 @@ private slots:
         const qsizetype rows = csv.indexOf("\r\n") + 2;
         QVERIFY(csv.startsWith("address,ok,model,display,cam_cpu,"));
         QCOMPARE(csv.mid(rows), "127.0.0.1:8080,no,,,,,,,,,,,," + cell + "\r\n");
+    }
+
+    // The customer's page: well-formed, one row and one timeline bar per camera, the counts,
+    // every file's SHA-256, nothing fetched or run, and camera and folder text only escaped.
+    void html_data()
+    {
+        QTest::addColumn<QStringList>("kinds");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("counts");  // "end=n"
+        QTest::newRow("mixed") << QStringList{"verified", "refused", "unreachable", "up-to-date", "carried", "earlier"}
+                               << "/home/op/fw" << QStringList{"completed=3", "up-to-date=1", "unreachable=1", "upload-refused=1"};
+        QTest::newRow("one verified") << QStringList{"verified"} << "/home/op/fw" << QStringList{"completed=1"};
+        QTest::newRow("hostile folder, two refused") << QStringList{"refused", "refused"} << "/fw/" + kHostile
+                                                     << QStringList{"upload-refused=2"};
+        QTest::newRow("no cameras") << QStringList{} << "/home/op/fw" << QStringList{};
+    }
+
+    void html()
+    {
+        QFETCH(QStringList, kinds);
+        QFETCH(QString, folder);
+        QFETCH(QStringList, counts);
+        FleetReport report = pageReport(kinds, folder);
+        if (folder.contains(kHostile))
+            report.cameras.back().address = QStringLiteral("cam") + kHostile;
+        const QByteArray html = reportHtml(report);
+        QVERIFY(html.startsWith("<!DOCTYPE html>"));
+        const PageParts parts = parsePage(html);
+        QVERIFY2(parts.error.isEmpty(), qPrintable(parts.error));
+
+        QStringList addresses;
+        for (const CameraReport& r : report.cameras)
+            addresses << displaySafe(r.address);
+        QCOMPARE(parts.cameraRows, addresses);
+        QCOMPARE(parts.bars, addresses);
+        QMap<QString, int> expected;
+        for (const QString& c : counts)
+            expected[c.section(QLatin1Char('='), 0, 0)] = c.section(QLatin1Char('='), 1).toInt();
+        QCOMPARE(parts.counts, expected);
+        QCOMPARE(parts.total, int(kinds.size()));
+        for (const CameraReport& r : report.cameras) {
+            for (const ReportedFile& f : r.files)
+                QVERIFY2(parts.text.contains(f.sha256), qPrintable(f.sha256));
+        }
+
+        // Self-contained, and nothing in it runs.
+        const QString lower = QString::fromUtf8(html).toLower();
+        for (const char* fetch : {"<script", "http://", "https://", "src=", "href=", "url(", "@import", "<link", "<img", "<iframe",
+                                  "<object", "<embed", "javascript:"})
+            QVERIFY2(!lower.contains(QLatin1String(fetch)), fetch);
+        QVERIFY(!QRegularExpression(QStringLiteral("\\son[a-z]+\\s*=")).match(lower).hasMatch());
+        for (const QString& element : parts.elements)
+            QVERIFY2(!QStringList({"script", "link", "img", "iframe", "object", "embed", "base", "form"}).contains(element),
+                     qPrintable(element));
+        // No control character reaches the page; the camera's text is there as the reader
+        // decodes it, control characters shown.
+        for (char c : html)
+            QVERIFY2(uchar(c) >= 0x20 || c == '\n', qPrintable(QString::number(uchar(c))));
+        if (kinds.contains(QStringLiteral("refused")) || folder.contains(kHostile))
+            QVERIFY(parts.text.contains(displaySafe(kHostile)));
+        if (kinds.contains(QStringLiteral("refused")))
+            QVERIFY(parts.text.contains(QStringLiteral("servo\"<b>&.spt")) && parts.text.contains(QStringLiteral("V1<i>")));
+        // Printable on A4.
+        QVERIFY(html.contains("@page { size: A4;"));
+        QVERIFY(html.contains("@media print"));
+        QVERIFY(html.contains("break-inside: avoid"));
+    }
+
+    // Drawn by a real browser, the page is not blank and its timeline shows the outcome
+    // colours. One launch: it takes seconds.
+    void htmlRendered()
+    {
+        const QString chromium = QStringLiteral("/usr/bin/chromium");
+        if (!QFileInfo(chromium).isExecutable())
+            QSKIP("no chromium (scripts/install-deps.sh test installs it)");
+        QTemporaryDir tmp;
+        const QString page = tmp.filePath(QStringLiteral("report.html"));
+        const QString png = tmp.filePath(QStringLiteral("report.png"));
+        QFile file(page);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(reportHtml(pageReport({"verified", "refused", "unreachable", "up-to-date", "earlier"}, QStringLiteral("/home/op/fw"))));
+        file.close();
+        QProcess browser;
+        browser.setProcessChannelMode(QProcess::MergedChannels);
+        browser.start(chromium, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                                 QStringLiteral("--no-first-run"), QStringLiteral("--hide-scrollbars"),
+                                 QStringLiteral("--user-data-dir=") + tmp.filePath(QStringLiteral("profile")),
+                                 QStringLiteral("--screenshot=") + png, QStringLiteral("--window-size=1000,1400"),
+                                 QUrl::fromLocalFile(page).toString()});
+        if (!browser.waitForFinished(60000)) {
+            browser.kill();
+            browser.waitForFinished(5000);
+            QFAIL("chromium did not finish within 60 s");
+        }
+        QVERIFY2(QFileInfo(png).size() > 10000, browser.readAll().constData());
+        const QImage image(png);
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), QSize(1000, 1400));
+        // The colours of done, failed and not updated are all drawn (the bars, the swatches).
+        QSet<QRgb> colours;
+        int done = 0, failed = 0, notUpdated = 0;
+        for (int y = 0; y < image.height(); y += 2) {
+            for (int x = 0; x < image.width(); x += 2) {
+                const QRgb p = image.pixel(x, y) & 0xffffff;
+                colours.insert(p);
+                done += p == 0x1b7a3a ? 1 : 0;
+                failed += p == 0xc0262d ? 1 : 0;
+                notUpdated += p == 0xb86e00 ? 1 : 0;
+            }
+        }
+        QVERIFY2(colours.size() > 16, qPrintable(QString::number(colours.size())));
+        QVERIFY2(done > 50 && failed > 20 && notUpdated > 10,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(done).arg(failed).arg(notUpdated)));
     }
 
     // The report is replaced whole or not at all; a path that cannot take it is refused.

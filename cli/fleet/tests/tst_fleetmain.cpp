@@ -82,6 +82,9 @@ private slots:
         QVERIFY(QDir().mkpath(m_folder));
         QFile list(listFilePath(m_folder));
         QVERIFY(list.open(QIODevice::WriteOnly) && list.write("[TK300]\ncam_cpu=cam.bin\n[cam.bin]\nversion=V01.50\nvupno=1\n") > 0);
+        QFile report(m_tmp.filePath(QStringLiteral("report.json")));
+        QVERIFY(report.open(QIODevice::WriteOnly)
+                && report.write(R"({"tool":"kelvora-fleet","cameras":[{"address":"127.0.0.1:8080","end":"unreachable"}]})") > 0);
     }
 
     void usage_data()
@@ -127,6 +130,11 @@ private slots:
                                              << "every target is excluded";
         QTest::newRow("json and csv") << QStringList{"scan", "--json", "--csv", "127.0.0.1"} << none << 2 << "cannot go together";
         QTest::newRow("resume from no report") << QStringList{"update", "--resume", "FW/verup_list.ini"} << creds << 2 << "not JSON";
+        QTest::newRow("report as a page") << QStringList{"report", "--html", "TMP/report.json"} << none << 0
+                                          << "<tr class=\"camera\" data-address=\"127.0.0.1:8080\" data-end=\"unreachable\">";
+        QTest::newRow("report as a page and CSV") << QStringList{"report", "--html", "--csv", "TMP/report.json"} << none << 2
+                                                  << "--html and --csv cannot go together";
+        QTest::newRow("a page of the history") << QStringList{"history", "--html"} << none << 2 << "Unknown option 'html'";
         QTest::newRow("report of nothing") << QStringList{"report", "TMP/none.json"} << none << 2 << "does not exist";
         QTest::newRow("history of a bad target") << QStringList{"history", "cam:x"} << none << 2 << "bad target";
     }

@@ -218,12 +218,22 @@ private slots:
             QCOMPARE(c.before.size(), qsizetype(9));
             QCOMPARE(c.after.value(2), QStringLiteral("V01.20"));
             QVERIFY(c.files.size() == 2 && c.files[0].uploadSeconds >= 0);
+            // The timeline's times: each file's upload and restart wait, one after the other
+            // from the camera's start, before it was asked again, which was before its end.
+            QVERIFY(c.verificationStarted.isValid() && c.started <= c.verificationStarted && c.verificationStarted <= c.ended);
+            double spent = 0;
+            for (const ReportedFile& f : c.files) {
+                QVERIFY(f.uploadSeconds >= 0 && f.restartSeconds >= 0);
+                spent += f.uploadSeconds + f.restartSeconds;
+            }
+            QVERIFY2(spent <= double(c.started.msecsTo(c.verificationStarted)) / 1000 + 0.05, qPrintable(QString::number(spent)));
             // What went out, as the customer's record has it.
             const QByteArray sent = readFile(QDir(m_folder).filePath(c.files[1].fileName));
             QCOMPARE(c.files[1].size, qint64(sent.size()));
             QCOMPARE(c.files[1].sha256, QString::fromLatin1(QCryptographicHash::hash(sent, QCryptographicHash::Sha256).toHex()));
         }
         QCOMPARE(back.run.folder, QDir(m_folder).absolutePath());
+        QVERIFY(back.run.sums == u"checked" || back.run.sums == u"none");
         QVERIFY(r.out.contains(QStringLiteral("file line 3")));
 
         // Done is done: the same fleet again plans nothing and updates nothing, and says so.
