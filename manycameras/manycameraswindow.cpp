@@ -11,6 +11,7 @@
 #include "ui_manycameraswindow.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -50,7 +51,17 @@ ManyCamerasWindow::ManyCamerasWindow(const QProcessEnvironment& environment, QWi
     ui->cameraTable->setModel(m_rows);
     ui->cameraTable->setItemDelegateForColumn(CameraTableModel::ProgressColumn, new ProgressDelegate(this));
     ui->cameraTable->sortByColumn(CameraTableModel::AddressColumn, Qt::AscendingOrder);
-    ui->cameraTable->horizontalHeader()->setSectionResizeMode(CameraTableModel::StateColumn, QHeaderView::Stretch);
+    // Widths for the texts a column holds, so the state has the room left; measuring the
+    // contents of a thousand rows on every change would stall the window.
+    QHeaderView* header = ui->cameraTable->horizontalHeader();
+    const QFontMetrics metrics(ui->cameraTable->font());
+    header->resizeSection(CameraTableModel::AddressColumn, metrics.horizontalAdvance(QStringLiteral("000.000.000.000:00000")) + 30);
+    header->resizeSection(CameraTableModel::ModelColumn, metrics.horizontalAdvance(QStringLiteral("QV_NEW_TK20_H")) + 12);
+    for (int c = CameraTableModel::FirstVersionColumn; c < CameraTableModel::StateColumn; ++c)
+        header->resizeSection(c, metrics.horizontalAdvance(QStringLiteral("CAM-EEP")) + 16);
+    header->resizeSection(CameraTableModel::ProgressColumn, metrics.horizontalAdvance(QStringLiteral("Progress")) + 40);
+    header->setSectionResizeMode(CameraTableModel::StateColumn, QHeaderView::Stretch);
+    ui->cameraTable->setWordWrap(false);
     ui->cameraTable->verticalHeader()->hide();
     // Rows come by the thousand: fixed row heights keep the view from measuring each one.
     ui->cameraTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -71,6 +82,9 @@ ManyCamerasWindow::ManyCamerasWindow(const QProcessEnvironment& environment, QWi
     auto* enter = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this);
     connect(enter, &QShortcut::activated, ui->updateButton, &QPushButton::click);
 
+    // A line edit takes Ctrl+Return for a Return of its own: in the fields it still means Update.
+    for (QLineEdit* field : {ui->targetsEdit, ui->excludeEdit, ui->filterEdit})
+        field->installEventFilter(this);
     connect(ui->targetsEdit, &QLineEdit::returnPressed, this, &ManyCamerasWindow::scan);
     connect(ui->excludeEdit, &QLineEdit::returnPressed, this, &ManyCamerasWindow::scan);
     connect(ui->scanButton, &QPushButton::clicked, this, &ManyCamerasWindow::scan);
@@ -379,6 +393,18 @@ void ManyCamerasWindow::finished(const QString& summary)
     m_stopPressed = false;
     if (m_closeWhenDone)
         QTimer::singleShot(0, this, &QWidget::close);
+}
+
+bool ManyCamerasWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & Qt::ControlModifier)) {
+            ui->updateButton->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ManyCamerasWindow::closeEvent(QCloseEvent* event)
