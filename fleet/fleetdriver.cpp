@@ -68,6 +68,15 @@ struct FleetDriver::Work : QObject {
 
 namespace {
 
+// Cameras that start in one turn of the event loop: each start opens connections and a log
+// file, and hundreds at once would hold a window's loop for a quarter of a second.
+constexpr int kStartsPerTurn = 16;
+
+FleetScheduler::Later later(QObject* context)
+{
+    return [context](std::function<void()> fill) { QTimer::singleShot(0, context, std::move(fill)); };
+}
+
 QDateTime now()
 {
     return QDateTime::currentDateTimeUtc();
@@ -114,6 +123,7 @@ void FleetDriver::inquire(const QStringList& addresses, int parallel, const std:
             m_inquiring = false;
             emit inquiriesDone();
         });
+    m_scheduler->setBurst(kStartsPerTurn, later(this));
     if (m_stopStarting)
         m_scheduler->stopStarting();
     else
@@ -235,6 +245,7 @@ void FleetDriver::startStage(const std::vector<int>& cameras)
         int(m_stage.size()), m_options.parallel, [this](int position) { startRun(m_stage[std::size_t(position)]); },
         // Never from inside the scheduler: the next stage replaces it.
         [this] { QMetaObject::invokeMethod(this, &FleetDriver::stageDone, Qt::QueuedConnection); });
+    m_scheduler->setBurst(kStartsPerTurn, later(this));
     if (m_stopStarting || m_budgetSpent)
         m_scheduler->stopStarting();
     else

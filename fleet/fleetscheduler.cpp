@@ -12,6 +12,12 @@ FleetScheduler::FleetScheduler(int count, int limit, Start start, AllDone allDon
 {
 }
 
+void FleetScheduler::setBurst(int perTurn, Later later)
+{
+    m_burst = std::max(0, perTurn);
+    m_later = std::move(later);
+}
+
 void FleetScheduler::run()
 {
     fill();
@@ -49,7 +55,21 @@ void FleetScheduler::fill()
     if (m_filling)
         return;
     m_filling = true;
+    int started = 0;
     while (m_starting && m_next < m_count && m_running < m_limit) {
+        if (m_burst > 0 && m_later && started == m_burst) {
+            if (!m_deferred) {
+                m_deferred = true;
+                m_later([this, alive = std::weak_ptr<char>(m_alive)] {
+                    if (alive.expired())
+                        return;
+                    m_deferred = false;
+                    fill();
+                });
+            }
+            break;
+        }
+        ++started;
         const int index = m_next++;
         m_state[std::size_t(index)] = 1;
         ++m_running;

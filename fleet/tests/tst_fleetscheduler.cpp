@@ -17,11 +17,17 @@ private slots:
         QTest::addColumn<int>("stopAfter");   // stopStarting from the start of this camera; -1 never
         QTest::addColumn<int>("started");
         QTest::addColumn<int>("atOnce");      // most cameras at work at one time
-        QTest::newRow("at most N at once") << 10 << 3 << false << -1 << 10 << 3;
-        QTest::newRow("fewer than N") << 2 << 8 << false << -1 << 2 << 2;
-        QTest::newRow("ends at once, no nesting") << 6 << 2 << true << -1 << 6 << 1;
-        QTest::newRow("stop starting") << 10 << 3 << false << 4 << 5 << 3;
-        QTest::newRow("no camera") << 0 << 3 << false << -1 << 0 << 0;
+        QTest::addColumn<int>("burst");       // starts in one go; 0: no bound
+        QTest::addColumn<int>("firstGo");     // cameras started by run() itself
+        QTest::newRow("at most N at once") << 10 << 3 << false << -1 << 10 << 3 << 0 << 3;
+        QTest::newRow("fewer than N") << 2 << 8 << false << -1 << 2 << 2 << 0 << 2;
+        QTest::newRow("ends at once, no nesting") << 6 << 2 << true << -1 << 6 << 1 << 0 << 6;
+        QTest::newRow("stop starting") << 10 << 3 << false << 4 << 5 << 3 << 0 << 3;
+        QTest::newRow("no camera") << 0 << 3 << false << -1 << 0 << 0 << 0 << 0;
+        QTest::newRow("burst: the rest later") << 40 << 32 << false << -1 << 40 << 32 << 8 << 8;
+        QTest::newRow("burst: ends at once") << 20 << 4 << true << -1 << 20 << 1 << 8 << 8;
+        QTest::newRow("burst: stop between turns") << 40 << 32 << false << 10 << 11 << 11 << 8 << 8;
+        QTest::newRow("burst wider than N") << 10 << 3 << false << -1 << 10 << 3 << 8 << 3;
     }
 
     void schedule()
@@ -32,7 +38,10 @@ private slots:
         QFETCH(int, stopAfter);
         QFETCH(int, started);
         QFETCH(int, atOnce);
+        QFETCH(int, burst);
+        QFETCH(int, firstGo);
         std::vector<int> order;
+        std::deque<std::function<void()>> turns;  // the event loop's later turns
         std::deque<int> working;
         int most = 0;
         int depth = 0;
@@ -55,9 +64,18 @@ private slots:
             },
             [&] { ++allDone; });
         scheduler = &s;
+        s.setBurst(burst, [&](std::function<void()> f) { turns.push_back(std::move(f)); });
         s.run();
-        while (!working.empty()) {
+        QCOMPARE(int(order.size()), firstGo);
+        QVERIFY(turns.size() <= 1);
+        while (!working.empty() || !turns.empty()) {
             QCOMPARE(allDone, 0);
+            if (!turns.empty()) {
+                const auto turn = std::move(turns.front());
+                turns.pop_front();
+                turn();
+                continue;
+            }
             const int i = working.front();
             working.pop_front();
             s.done(i);
