@@ -15,6 +15,7 @@
 #include "sim/samplefolder.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/operator.h"
+#include "tests/support/windowupdate.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -69,14 +70,6 @@ FleetReport journalled(const QString& path)
 }
 
 // Raw requests an upload brought: its head and body, byte for byte.
-QList<QByteArray> uploadsOf(const CameraSim& sim)
-{
-    QList<QByteArray> out;
-    for (const SimRequest& r : sim.uploads())
-        out << QByteArray::fromStdString(r.rawHead) + QByteArray::fromStdString(r.upload ? r.upload->body : std::string());
-    return out;
-}
-
 // The request heads of the inquiries a camera was sent, in order.
 QList<QByteArray> inquiriesOf(const CameraSim& sim)
 {
@@ -137,26 +130,6 @@ class TestFleet : public QObject
         case Trouble::Current: break;
         }
         m_sims[i]->setFaults(f);
-    }
-
-    // The window's own update of camera i with exactly these components ticked.
-    void updateThroughWindow(std::size_t i, const QStringList& members)
-    {
-        Operator op;
-        op.folder = m_dir.path();
-        op.user = kUser;
-        op.password = kPassword;
-        op.onProgress = [](DialogProgressBar* progress) { progress->setResetWaitTickInterval(1); };
-        MainWindow w;
-        w.show();
-        child<QLineEdit>(w, "IPAddressWriteSpace")->setText(address(i));
-        child<QPushButton>(w, "IPAddressButton")->click();
-        QVERIFY(QTest::qWaitFor([&] { return w.mw_ReqCamIndex == 11; }, 5000));
-        child<QToolButton>(w, "VerUpFileButton")->click();
-        for (const Component& c : kComponents)
-            child<QCheckBox>(w, c.checkBox)->setChecked(members.contains(QLatin1String(c.member)));
-        child<QPushButton>(w, "VersionUp_Button")->click();
-        QCOMPARE(op.texts(), QStringList{"Process has been completed successfully."});
     }
 
     // Cameras of one model with one trouble each, at the sample folder's old versions.
@@ -306,7 +279,9 @@ private slots:
             QVERIFY(m_sims[i]->setModel(m_cameras[i].model));  // its versions as before
             const QList<QByteArray> fleetAsked = inquiriesOf(*m_sims[i]);
             m_sims[i]->clearLog();
-            updateThroughWindow(i, members);
+            updateThroughMainWindow(address(i), m_dir.path(), kUser, kPassword, members);
+            if (QTest::currentTestFailed())
+                return;
             QCOMPARE(uploadsOf(*m_sims[i]), fleetSent);
             // The inquiries too, head for head, though the fleet sends them on its own
             // connections and the window's Connect through Qt's access manager.

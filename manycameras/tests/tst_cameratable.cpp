@@ -9,6 +9,7 @@
 #include "manycameras/cameratablemodel.h"
 #include "manycameras/sitesession.h"
 #include "sim/camerasim.h"
+#include "manycameras/tests/sitefixture.h"
 #include "sim/samplefolder.h"
 #include "tests/support/simuploads.h"
 
@@ -24,8 +25,8 @@
 
 namespace {
 
-const QString kUser = QStringLiteral("site-op");
-const QString kPassword = QStringLiteral("s1te:Pw#");
+const QString kUser = kSiteUser;
+const QString kPassword = kSitePassword;
 using Standing = CameraTableModel::Standing;
 
 QByteArray readAll(const QString& path)
@@ -46,36 +47,11 @@ QByteArray everythingWritten(const QString& root)
 
 } // namespace
 
-class TestCameraTable : public QObject
+class TestCameraTable : public QObject, public SiteFixture
 {
     Q_OBJECT
 
     QTemporaryDir m_folder;      // the sample firmware, every model but QV_TK10
-    QTemporaryDir m_state;       // XDG_STATE_HOME and XDG_RUNTIME_DIR
-    std::vector<std::unique_ptr<CameraSim>> m_sims;
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("HOME"), m_state.path());
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_state.filePath(QStringLiteral("state")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_state.filePath(QStringLiteral("run")));
-        return env;
-    }
-
-    CameraSim& camera(int model, const SimFaults& faults = {})
-    {
-        auto sim = std::make_unique<CameraSim>();
-        sim->start();
-        sim->setModel(model);
-        sim->setCredentials(kUser.toStdString(), kPassword.toStdString());
-        sim->setRestartTime(std::chrono::milliseconds(20));
-        sim->setFaults(faults);
-        m_sims.push_back(std::move(sim));
-        return *m_sims.back();
-    }
-
-    static QString at(const CameraSim& sim) { return QString::fromStdString(sim.address()); }
 
     // The inquiry digit of a component of the model's sample files.
     static int qsvOf(int model, const std::string& key)

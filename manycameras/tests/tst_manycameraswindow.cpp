@@ -10,9 +10,11 @@
 #include "manycameras/manycameraswindow.h"
 #include "manycameras/sitecredentialsdialog.h"
 #include "sim/camerasim.h"
+#include "manycameras/tests/sitefixture.h"
 #include "sim/samplefolder.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/operator.h"
+#include "tests/support/windowupdate.h"
 
 #include <QDirIterator>
 #include <QLoggingCategory>
@@ -28,16 +30,8 @@
 
 namespace {
 
-const QString kUser = QStringLiteral("site-op");
-const QString kPassword = QStringLiteral("w1nd0w:Pw");
-
-QList<QByteArray> uploadsOf(const CameraSim& sim)
-{
-    QList<QByteArray> out;
-    for (const SimRequest& r : sim.uploads())
-        out << QByteArray::fromStdString(r.rawHead) + QByteArray::fromStdString(r.upload ? r.upload->body : std::string());
-    return out;
-}
+const QString kUser = kSiteUser;
+const QString kPassword = kSitePassword;
 
 QByteArray everythingWritten(const QString& root)
 {
@@ -78,36 +72,11 @@ struct SiteOperator : Operator {
 
 } // namespace
 
-class TestManyCamerasWindow : public QObject
+class TestManyCamerasWindow : public QObject, public SiteFixture
 {
     Q_OBJECT
 
     QTemporaryDir m_folder;
-    QTemporaryDir m_state;
-    std::vector<std::unique_ptr<CameraSim>> m_sims;
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("HOME"), m_state.path());
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_state.filePath(QStringLiteral("state")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_state.filePath(QStringLiteral("run")));
-        return env;
-    }
-
-    CameraSim& camera(int model, const SimFaults& faults = {})
-    {
-        auto sim = std::make_unique<CameraSim>();
-        sim->start();
-        sim->setModel(model);
-        sim->setCredentials(kUser.toStdString(), kPassword.toStdString());
-        sim->setRestartTime(std::chrono::milliseconds(20));
-        sim->setRecordRawBodies(true);
-        sim->setFaults(faults);
-        m_sims.push_back(std::move(sim));
-        return *m_sims.back();
-    }
-    static QString at(const CameraSim& sim) { return QString::fromStdString(sim.address()); }
 
     // Targets typed, Return, the folder chosen with Ctrl+O.
     bool scanAndChoose(ManyCamerasWindow& w, SiteOperator& op, const QStringList& addresses)
@@ -134,26 +103,6 @@ class TestManyCamerasWindow : public QObject
     {
         CameraTableModel* model = w.session().model();
         return model->stateText(model->rowOf(at(sim)));
-    }
-
-    // The main window's own update of a camera with these components ticked.
-    void updateThroughMainWindow(const CameraSim& sim, const QStringList& members)
-    {
-        Operator op;
-        op.folder = m_folder.path();
-        op.user = kUser;
-        op.password = kPassword;
-        op.onProgress = [](DialogProgressBar* progress) { progress->setResetWaitTickInterval(1); };
-        MainWindow w;
-        w.show();
-        child<QLineEdit>(w, "IPAddressWriteSpace")->setText(at(sim));
-        child<QPushButton>(w, "IPAddressButton")->click();
-        QVERIFY(QTest::qWaitFor([&] { return w.mw_ReqCamIndex == 11; }, 5000));
-        child<QToolButton>(w, "VerUpFileButton")->click();
-        for (const Component& c : kComponents)
-            child<QCheckBox>(w, c.checkBox)->setChecked(members.contains(QLatin1String(c.member)));
-        child<QPushButton>(w, "VersionUp_Button")->click();
-        QCOMPARE(op.texts(), QStringList{"Process has been completed successfully."});
     }
 
 private slots:
@@ -246,7 +195,11 @@ private slots:
         QCOMPARE(sent.size(), members.size());
         QVERIFY(tk300.setModel(CAM_MODELID_QV_TK300));
         tk300.clearLog();
-        updateThroughMainWindow(tk300, members);
+        // This window's operator stands by too: the same folder for any chooser either answers.
+        op.folder = m_folder.path();
+        updateThroughMainWindow(at(tk300), m_folder.path(), kUser, kPassword, members);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(uploadsOf(tk300), sent);
     }
 
