@@ -70,7 +70,7 @@ namespace {
 
 // Cameras that start in one turn of the event loop: each start opens connections and a log
 // file, and hundreds at once would hold a window's loop for a quarter of a second.
-constexpr int kStartsPerTurn = 16;
+constexpr int kStartsPerTurn = 8;
 
 FleetScheduler::Later later(QObject* context)
 {

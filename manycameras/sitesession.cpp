@@ -321,9 +321,13 @@ bool SiteSession::startUpdate(FleetUpdateSettings settings, const Credentials& c
     m_lastReport.reset();
     m_clock.start();
     setStage(Stage::Asking);
-    m_update->ask();
-    if (m_update->askingDone())
-        QTimer::singleShot(0, this, &SiteSession::asked);
+    // The locks and the report's first write were this turn's work; the cameras are asked
+    // from the next, so the window answers in between.
+    QTimer::singleShot(0, m_update.get(), [this] {
+        m_update->ask();
+        if (m_update->askingDone())
+            QTimer::singleShot(0, this, &SiteSession::asked);
+    });
     return true;
 }
 

@@ -122,81 +122,84 @@ private slots:
         refuse.rejectCredentials = true;
         const CameraSim& locked = camera(CAM_MODELID_QV_TKD7_S, refuse);
 
-        SiteOperator op;
-        op.user = kUser;
-        op.password = kPassword;
-        ManyCamerasWindow w(environment());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.windowTitle(), QStringLiteral("Kelvora - Many Cameras"));
-        QCOMPARE(w.focusWidget(), child<QLineEdit>(w, "targetsEdit"));
-        QVERIFY(scanAndChoose(w, op, {at(tk300), at(tk20), at(locked)}));
-        QCOMPARE(op.choosers, QStringList{QStringLiteral("Directory|%1|1|ManyCamerasWindow").arg(QDir::currentPath())});
-        QCOMPARE(w.session().model()->tickedAddresses().size(), 3);
-
-        w.session().setTickIntervals(1, 1);
-        // Where the operator's keys go: the field that has the focus, in a window no window
-        // manager may have made active (a shortcut alone would never see the keys there).
-        QCOMPARE(w.focusWidget(), child<QLineEdit>(w, "targetsEdit"));
-        QTest::keyClick(w.focusWidget(), Qt::Key_Return, Qt::ControlModifier);
-        QVERIFY(waitForEnd(w));
-        QCOMPARE(op.siteCredentials, 1);
-        QCOMPARE(op.texts().size(), 1);
-        QVERIFY2(op.texts().first().endsWith(QLatin1String(" to 3 cameras?")), qPrintable(op.texts().join('|')));
-        QCOMPARE(stateOf(w, tk300), QStringLiteral("completed and verified"));
-        QCOMPARE(stateOf(w, tk20), QStringLiteral("completed and verified"));
-        QVERIFY2(stateOf(w, locked).contains(QLatin1String("401")), qPrintable(stateOf(w, locked)));
-        QVERIFY(child<QLabel>(w, "statusLabel")->text().contains(w.session().reportPath()));
-        QCOMPARE(child<QProgressBar>(w, "overallBar")->value(), 100);
-
-        // A camera's trace, by a double click on its row.
-        auto* table = child<QTableView>(w, "cameraTable");
-        const QModelIndex first = w.rows()->index(0, CameraTableModel::AddressColumn);
-        const QString address = first.data().toString();
-        const QPoint where = table->visualRect(first).center();
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, where);
-        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, where);
-        CameraTrace* trace = w.findChild<CameraTrace*>();
-        QVERIFY(trace);
-        QVERIFY(trace->windowTitle().contains(address));
-        QTRY_VERIFY_WITH_TIMEOUT(trace->text().contains(QStringLiteral("■DEBUG■")), 5000);
-
-        // The report as HTML, for the customer.
-        const QString html = m_state.filePath(QStringLiteral("site.html"));
-        op.folder = html;
-        child<QPushButton>(w, "saveReportButton")->click();
-        QFile page(html);
-        QVERIFY(page.open(QIODevice::ReadOnly));
-        const QByteArray bytes = page.readAll();
-        QVERIFY(bytes.startsWith("<!DOCTYPE html>"));
-        for (const CameraSim* sim : {static_cast<const CameraSim*>(&tk300), &tk20, &locked})
-            QVERIFY(bytes.contains(at(*sim).toUtf8()));
-
-        // Nothing secret anywhere: on screen, in the report, the traces, the history, the page.
-        QByteArray shown;
-        for (const QLabel* label : w.findChildren<QLabel*>())
-            shown += label->text().toUtf8();
-        for (int r = 0; r < w.session().model()->rowCount(); ++r)
-            shown += w.session().model()->stateText(r).toUtf8();
-        const QByteArray written = everythingWritten(m_state.path()) + shown + trace->text().toUtf8();
-        for (const QString& secret : credentialForms(kUser, kPassword))
-            QVERIFY2(!written.contains(secret.toUtf8()), qPrintable(secret));
-
-        // The very bytes the main window sends the same camera for the same components.
-        const QList<QByteArray> sent = uploadsOf(tk300);
-        FleetReport report = w.session().report();
+        // The many-camera window's update, its operator gone once it has ended: the main
+        // window's run below has an operator of its own.
+        QList<QByteArray> sent;
         QStringList members;
-        for (const CameraReport& c : report.cameras) {
-            if (c.address == at(tk300)) {
-                for (const ReportedFile& f : c.files)
-                    members << QLatin1String(kComponents[std::size_t(f.component)].member);
+        {
+            SiteOperator op;
+            op.user = kUser;
+            op.password = kPassword;
+            ManyCamerasWindow w(environment());
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QCOMPARE(w.windowTitle(), QStringLiteral("Kelvora - Many Cameras"));
+            QCOMPARE(w.focusWidget(), child<QLineEdit>(w, "targetsEdit"));
+            QVERIFY(scanAndChoose(w, op, {at(tk300), at(tk20), at(locked)}));
+            QCOMPARE(op.choosers, QStringList{QStringLiteral("Directory|%1|1|ManyCamerasWindow").arg(QDir::currentPath())});
+            QCOMPARE(w.session().model()->tickedAddresses().size(), 3);
+
+            w.session().setTickIntervals(1, 1);
+            // Where the operator's keys go: the field that has the focus, in a window no window
+            // manager may have made active (a shortcut alone would never see the keys there).
+            QCOMPARE(w.focusWidget(), child<QLineEdit>(w, "targetsEdit"));
+            QTest::keyClick(w.focusWidget(), Qt::Key_Return, Qt::ControlModifier);
+            QVERIFY(waitForEnd(w));
+            QCOMPARE(op.siteCredentials, 1);
+            QCOMPARE(op.texts().size(), 1);
+            QVERIFY2(op.texts().first().endsWith(QLatin1String(" to 3 cameras?")), qPrintable(op.texts().join('|')));
+            QCOMPARE(stateOf(w, tk300), QStringLiteral("completed and verified"));
+            QCOMPARE(stateOf(w, tk20), QStringLiteral("completed and verified"));
+            QVERIFY2(stateOf(w, locked).contains(QLatin1String("401")), qPrintable(stateOf(w, locked)));
+            QVERIFY(child<QLabel>(w, "statusLabel")->text().contains(w.session().reportPath()));
+            QCOMPARE(child<QProgressBar>(w, "overallBar")->value(), 100);
+
+            // A camera's trace, by a double click on its row.
+            auto* table = child<QTableView>(w, "cameraTable");
+            const QModelIndex first = w.rows()->index(0, CameraTableModel::AddressColumn);
+            const QString address = first.data().toString();
+            const QPoint where = table->visualRect(first).center();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, where);
+            QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, where);
+            CameraTrace* trace = w.findChild<CameraTrace*>();
+            QVERIFY(trace);
+            QVERIFY(trace->windowTitle().contains(address));
+            QTRY_VERIFY_WITH_TIMEOUT(trace->text().contains(QStringLiteral("■DEBUG■")), 5000);
+
+            // The report as HTML, for the customer.
+            const QString html = m_state.filePath(QStringLiteral("site.html"));
+            op.folder = html;
+            child<QPushButton>(w, "saveReportButton")->click();
+            QFile page(html);
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            const QByteArray bytes = page.readAll();
+            QVERIFY(bytes.startsWith("<!DOCTYPE html>"));
+            for (const CameraSim* sim : {static_cast<const CameraSim*>(&tk300), &tk20, &locked})
+                QVERIFY(bytes.contains(at(*sim).toUtf8()));
+
+            // Nothing secret anywhere: on screen, in the report, the traces, the history, the page.
+            QByteArray shown;
+            for (const QLabel* label : w.findChildren<QLabel*>())
+                shown += label->text().toUtf8();
+            for (int r = 0; r < w.session().model()->rowCount(); ++r)
+                shown += w.session().model()->stateText(r).toUtf8();
+            const QByteArray written = everythingWritten(m_state.path()) + shown + trace->text().toUtf8();
+            for (const QString& secret : credentialForms(kUser, kPassword))
+                QVERIFY2(!written.contains(secret.toUtf8()), qPrintable(secret));
+
+            // The very bytes the main window sends the same camera for the same components.
+            sent = uploadsOf(tk300);
+            const FleetReport report = w.session().report();
+            for (const CameraReport& c : report.cameras) {
+                if (c.address == at(tk300)) {
+                    for (const ReportedFile& f : c.files)
+                        members << QLatin1String(kComponents[std::size_t(f.component)].member);
+                }
             }
         }
         QCOMPARE(sent.size(), members.size());
         QVERIFY(tk300.setModel(CAM_MODELID_QV_TK300));
         tk300.clearLog();
-        // This window's operator stands by too: the same folder for any chooser either answers.
-        op.folder = m_folder.path();
         updateThroughMainWindow(at(tk300), m_folder.path(), kUser, kPassword, members);
         if (QTest::currentTestFailed())
             return;
