@@ -51,6 +51,11 @@ bool FleetUpdate::begin(QString* error)
     return m_record.begin([this] { return report(); }, error);
 }
 
+UpdateRecord::Step FleetUpdate::lockSome(int count, QString* refusal)
+{
+    return m_record.lockSome(m_asked, count, refusal);
+}
+
 PlanEntry FleetUpdate::entryBefore(const QString& address) const
 {
     PlanEntry entry;

@@ -57,6 +57,8 @@ public:
 
     // The locks of the asked cameras and the report: false with *refusal naming what is held.
     bool lock(QString* refusal);
+    // The same a part at a time (UpdateRecord::lockSome): the next `count` cameras each call.
+    UpdateRecord::Step lockSome(int count, QString* refusal);
     // The report's first write: false with *error when it cannot be written.
     bool begin(QString* error);
     // Asks the cameras; asked() when every answer is in (perhaps before this returns).

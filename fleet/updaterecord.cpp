@@ -17,6 +17,14 @@ QString holderText(const UpdateLock& lock)
 
 } // namespace
 
+struct UpdateRecord::Taking {
+    std::vector<UpdateLock> locks;
+    QStringList held;
+    QString failure;
+    int next = 0;
+    int more = 0;
+};
+
 UpdateRecord::UpdateRecord(const QString& lockFolder, const QString& reportPath, const QString& historyPath, QObject* parent)
     : QObject(parent)
     , m_lockFolder(lockFolder)
@@ -29,44 +37,55 @@ UpdateRecord::~UpdateRecord() = default;
 
 bool UpdateRecord::lock(const QStringList& cameras, QString* refusal)
 {
-    std::vector<UpdateLock> locks;
-    QStringList held;
-    QString failure;
-    if (!m_reportPath.isEmpty()) {
-        UpdateLock report = UpdateLock::report(m_lockFolder, m_reportPath);
-        if (report.outcome() == UpdateLock::Outcome::Held)
-            held << QStringLiteral("the report \"%1\" (%2)").arg(m_reportPath, holderText(report));
-        else if (!report.held())
-            failure = report.error();
-        locks.push_back(std::move(report));
+    Step step = Step::More;
+    while (step == Step::More)
+        step = lockSome(cameras, int(cameras.size()), refusal);
+    return step == Step::Done;
+}
+
+UpdateRecord::Step UpdateRecord::lockSome(const QStringList& cameras, int count, QString* refusal)
+{
+    if (!m_taking) {
+        m_taking = std::make_unique<Taking>();
+        if (!m_reportPath.isEmpty()) {
+            UpdateLock report = UpdateLock::report(m_lockFolder, m_reportPath);
+            if (report.outcome() == UpdateLock::Outcome::Held)
+                m_taking->held << QStringLiteral("the report \"%1\" (%2)").arg(m_reportPath, holderText(report));
+            else if (!report.held())
+                m_taking->failure = report.error();
+            m_taking->locks.push_back(std::move(report));
+        }
     }
-    int more = 0;
-    for (const QString& camera : cameras) {
-        if (!failure.isEmpty())
-            break;
+    Taking& t = *m_taking;
+    for (int taken = 0; t.failure.isEmpty() && t.next < cameras.size() && taken < count; ++taken) {
+        const QString& camera = cameras[t.next++];
         UpdateLock lock = UpdateLock::camera(m_lockFolder, camera);
         if (lock.outcome() == UpdateLock::Outcome::Held) {
-            if (held.size() < kNamedInRefusal)
-                held << QStringLiteral("%1 (%2)").arg(camera, holderText(lock));
+            if (t.held.size() < kNamedInRefusal)
+                t.held << QStringLiteral("%1 (%2)").arg(camera, holderText(lock));
             else
-                ++more;
+                ++t.more;
         } else if (!lock.held()) {
-            failure = lock.error();
+            t.failure = lock.error();
         }
-        locks.push_back(std::move(lock));
+        t.locks.push_back(std::move(lock));
     }
-    if (!failure.isEmpty()) {
-        *refusal = QStringLiteral("cannot take the update's locks: %1").arg(failure);
-        return false;
+    if (t.failure.isEmpty() && t.next < cameras.size())
+        return Step::More;
+    // Every lock or none: a refusal lets go of those taken so far.
+    const std::unique_ptr<Taking> done = std::move(m_taking);
+    if (!done->failure.isEmpty()) {
+        *refusal = QStringLiteral("cannot take the update's locks: %1").arg(done->failure);
+        return Step::Refused;
     }
-    if (!held.isEmpty()) {
-        if (more > 0)
-            held << QStringLiteral("and %1 more").arg(more);
-        *refusal = QStringLiteral("being updated by another Kelvora process: %1").arg(held.join(QStringLiteral(", ")));
-        return false;
+    if (!done->held.isEmpty()) {
+        if (done->more > 0)
+            done->held << QStringLiteral("and %1 more").arg(done->more);
+        *refusal = QStringLiteral("being updated by another Kelvora process: %1").arg(done->held.join(QStringLiteral(", ")));
+        return Step::Refused;
     }
-    m_locks = std::move(locks);
-    return true;
+    m_locks = std::move(done->locks);
+    return Step::Done;
 }
 
 bool UpdateRecord::begin(Source source, QString* error)

@@ -39,6 +39,12 @@ public:
     // waiting. False when any is held by another process, or cannot be taken: *refusal then
     // names each camera (or the report) and the process that holds it, and nothing is held.
     bool lock(const QStringList& cameras, QString* refusal);
+    // The same a part at a time, for a front end that must keep answering while hundreds
+    // are taken: the report's lock and the next `count` cameras' each call, More until every
+    // lock is taken (Done) or one is refused (Refused, *refusal set, nothing held). Nothing
+    // may be asked of a camera before Done.
+    enum class Step { More, Done, Refused };
+    Step lockSome(const QStringList& cameras, int count, QString* refusal);
     // Locks held now (one open file each).
     int locksHeld() const { return int(m_locks.size()); }
 
@@ -69,6 +75,8 @@ private:
     QString m_reportPath;
     QString m_historyPath;
     std::vector<UpdateLock> m_locks;
+    struct Taking;
+    std::unique_ptr<Taking> m_taking;  // the locks taken so far by lockSome
     std::unique_ptr<ReportJournal> m_journal;
     QString m_failed;  // the first write that failed after the start
 };

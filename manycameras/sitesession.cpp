@@ -15,6 +15,9 @@
 
 namespace {
 
+// Locks taken in one turn of the event loop: a lock file each, on whatever disk holds them.
+constexpr int kLocksPerTurn = 32;
+
 QString plural(qsizetype n, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -288,16 +291,6 @@ bool SiteSession::startUpdate(FleetUpdateSettings settings, const Credentials& c
     auto update = std::make_unique<FleetUpdate>(std::move(settings), folder);
     FleetDriver& driver = update->driver();
     driver.setTickIntervals(m_watchdogTickMs, m_resetWaitTickMs);
-    // Nothing is asked of a camera another process is updating, nor written over its report.
-    QString error;
-    if (!update->lock(&error)) {
-        *why = error + QStringLiteral("; nothing was sent");
-        return false;
-    }
-    if (!update->begin(&error)) {
-        *why = QStringLiteral("cannot write the report \"%1\": %2").arg(m_reportPath, error);
-        return false;
-    }
     connect(update.get(), &FleetUpdate::askedAll, this, &SiteSession::asked, Qt::QueuedConnection);
     connect(update.get(), &FleetUpdate::finished, this, &SiteSession::ended, Qt::QueuedConnection);
     connect(update.get(), &FleetUpdate::recordFailed, this, [this](const QString& failure) {
@@ -321,14 +314,44 @@ bool SiteSession::startUpdate(FleetUpdateSettings settings, const Credentials& c
     m_lastReport.reset();
     m_clock.start();
     setStage(Stage::Asking);
-    // The locks and the report's first write were this turn's work; the cameras are asked
-    // from the next, so the window answers in between.
+    takeLocks();
+    return true;
+}
+
+void SiteSession::takeLocks()
+{
+    // Nothing is asked of a camera another process is updating, nor written over its report;
+    // hundreds of locks are taken a part a turn, the window answering in between.
+    QString error;
+    switch (m_update->lockSome(kLocksPerTurn, &error)) {
+    case UpdateRecord::Step::More:
+        QTimer::singleShot(0, m_update.get(), [this] { takeLocks(); });
+        return;
+    case UpdateRecord::Step::Refused:
+        refuse(error + QStringLiteral("; nothing was sent"));
+        return;
+    case UpdateRecord::Step::Done:
+        break;
+    }
+    if (!m_update->begin(&error)) {
+        refuse(QStringLiteral("cannot write the report \"%1\": %2").arg(m_reportPath, error));
+        return;
+    }
+    // The cameras are asked from the next turn.
     QTimer::singleShot(0, m_update.get(), [this] {
         m_update->ask();
         if (m_update->askingDone())
             QTimer::singleShot(0, this, &SiteSession::asked);
     });
-    return true;
+}
+
+void SiteSession::refuse(const QString& why)
+{
+    // Dropped once the call that found the refusal has returned; whatever it holds goes with it.
+    m_update.release()->deleteLater();
+    m_resumeFolder.reset();
+    setStage(Stage::Idle);
+    emit refused(why);
 }
 
 void SiteSession::asked()
@@ -344,11 +367,9 @@ void SiteSession::asked()
     const QStringList refusals = m_update->folderRefusals();
     if (!refusals.isEmpty()) {
         m_lastReport = m_update->report();
-        m_update.reset();
-        setStage(Stage::Idle);
-        emit refused(refusals.join(QLatin1Char('\n'))
-                     + QStringLiteral("\nNothing was sent: every file to send must be readable, not empty, and vouched "
-                                      "for by the folder's SHA256SUMS when it has one."));
+        refuse(refusals.join(QLatin1Char('\n'))
+               + QStringLiteral("\nNothing was sent: every file to send must be readable, not empty, and vouched for "
+                                "by the folder's SHA256SUMS when it has one."));
         return;
     }
     if (m_update->driver().stopping() || m_update->runs() == 0) {

@@ -60,8 +60,10 @@ public:
     bool needsCredentials() const;
     bool needsCredentialsToResume(const FleetReport& earlier) const;
 
-    // Starts an update of the ticked cameras: the locks, the report's first write, then the
-    // cameras asked again and planned; confirmationDue() or refused() follows.
+    // Starts an update of the ticked cameras: the locks (a camera or the report another
+    // process holds refuses it), the report's first write, then the cameras asked again and
+    // planned; confirmationDue() or refused() follows. False with *why for what is refused
+    // before anything is locked.
     bool update(const Credentials& common, const UpdateOptions& options, QString* why);
     // The same for the cameras of an earlier report, as --resume carries on from it.
     bool resume(const QString& reportPath, const Credentials& common, QString* why);
@@ -103,6 +105,8 @@ private:
     void planAll();
     void planOne(const ScanResult& scan);
     bool startUpdate(FleetUpdateSettings settings, const Credentials& common, QString* why);
+    void takeLocks();
+    void refuse(const QString& why);
     void asked();
     void ended();
     FirmwareFolder* folderFor(const QString& path, QString* why);

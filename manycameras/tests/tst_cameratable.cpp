@@ -12,6 +12,7 @@
 #include "manycameras/tests/sitefixture.h"
 #include "sim/samplefolder.h"
 #include "tests/support/simuploads.h"
+#include "update/updatelock.h"
 
 #include <QDirIterator>
 #include <QLoggingCategory>
@@ -312,6 +313,43 @@ private slots:
         QVERIFY(!written.contains(basicCredential(kUser, kPassword).toUtf8()));
         for (int r = 0; r < session.model()->rowCount(); ++r)
             QVERIFY(!session.model()->stateText(r).contains(kPassword));
+    }
+
+    // A camera another Kelvora process is updating refuses the whole update, its locks taken
+    // a part a turn: nothing is asked or sent, and nothing stays locked.
+    void heldCameraRefused()
+    {
+        std::vector<CameraSim*> sims;
+        for (int i = 0; i < 40; ++i)
+            sims.push_back(&camera(CAM_MODELID_QV_TK300));
+        SiteSession session(environment());
+        QStringList addresses;
+        for (const CameraSim* sim : sims)
+            addresses << at(*sim);
+        QVERIFY(scanAndPlan(session, addresses));
+        for (CameraSim* sim : sims)
+            sim->clearLog();
+        const QString last = addresses.last();
+        {
+            const UpdateLock held = UpdateLock::camera(updateLockFolder(environment()), last);
+            QVERIFY(held.held());
+            QSignalSpy refused(&session, &SiteSession::refused);
+            QString why;
+            QVERIFY2(session.update({kUser, kPassword, QStringLiteral("dialog")}, UpdateOptions(), &why), qPrintable(why));
+            QVERIFY(refused.wait(5000));
+            const QString text = refused.first().first().toString();
+            QVERIFY2(text.contains(QStringLiteral("being updated by another Kelvora process: %1 (process %2)")
+                                       .arg(last)
+                                       .arg(QCoreApplication::applicationPid())),
+                     qPrintable(text));
+            QCOMPARE(session.stage(), SiteSession::Stage::Idle);
+            QTest::qWait(20);
+            for (const CameraSim* sim : sims)
+                QVERIFY(sim->requests().empty());
+        }
+        // Let go of, every one: the same update goes through once the other process is gone.
+        QVERIFY(update(session, UpdateOptions()).startsWith(QLatin1String("Send ")));
+        QCOMPARE(stateOf(session, *sims.back()), QStringLiteral("completed and verified"));
     }
 
     // A canary that fails holds every other camera: not one byte reaches them.
