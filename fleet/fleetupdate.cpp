@@ -173,8 +173,8 @@ FleetReport FleetUpdate::report() const
     return report;
 }
 
-UpdateRecord::Outcome FleetUpdate::finish()
+UpdateRecord::Outcome FleetUpdate::finish(std::vector<UpdateLock>* locks)
 {
     m_settings.run.ended = QDateTime::currentDateTimeUtc();
-    return m_record.finish(report());
+    return m_record.finish(report(), locks);
 }

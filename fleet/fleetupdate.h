@@ -82,8 +82,8 @@ public:
     // The report as it stands now.
     FleetReport report() const;
     // The end's record: the run's end time, the report's last write, the history's line;
-    // every lock is let go.
-    UpdateRecord::Outcome finish();
+    // every lock is let go, or handed over into `locks` (UpdateRecord::finish).
+    UpdateRecord::Outcome finish(std::vector<UpdateLock>* locks = nullptr);
 
 signals:
     void askedAll();

@@ -109,7 +109,7 @@ void UpdateRecord::changed()
         m_journal->schedule();
 }
 
-UpdateRecord::Outcome UpdateRecord::finish(const FleetReport& report)
+UpdateRecord::Outcome UpdateRecord::finish(const FleetReport& report, std::vector<UpdateLock>* locks)
 {
     Outcome outcome;
     if (m_journal) {
@@ -129,6 +129,8 @@ UpdateRecord::Outcome UpdateRecord::finish(const FleetReport& report)
         outcome.historyError = error;
     }
     m_journal.reset();
+    if (locks)
+        *locks = std::move(m_locks);
     m_locks.clear();
     return outcome;
 }

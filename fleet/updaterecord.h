@@ -61,8 +61,9 @@ public:
         bool historyWritten = true;
         QString historyError;
     };
-    // The last write of the report, then the history's line; the locks are let go after.
-    Outcome finish(const FleetReport& report);
+    // The last write of the report, then the history's line; the locks are let go after, or,
+    // with `locks`, handed over for the caller to let go of (a window, a few a turn).
+    Outcome finish(const FleetReport& report, std::vector<UpdateLock>* locks = nullptr);
 
     QString reportPath() const { return m_reportPath; }
 

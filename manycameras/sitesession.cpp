@@ -436,7 +436,7 @@ void SiteSession::ended()
 {
     if (!m_update)
         return;
-    const UpdateRecord::Outcome outcome = m_update->finish();
+    const UpdateRecord::Outcome outcome = m_update->finish(&m_releasing);
     m_lastReport = m_update->report();
     const bool stopped = m_update->driver().stopping();
     // Dropped once its own signal has returned; its locks go with it.
@@ -460,6 +460,19 @@ void SiteSession::ended()
         summary += QStringLiteral(" The report \"%1\" could not be written: %2.").arg(m_reportPath, outcome.reportError);
     if (!outcome.historyWritten)
         summary += QStringLiteral(" The update could not be added to the history: %1.").arg(outcome.historyError);
+    releaseLocks(summary);
+}
+
+void SiteSession::releaseLocks(const QString& summary)
+{
+    // A lock file is unlinked as it is let go: hundreds of them, a part a turn. The update is
+    // over once the last is gone, so that another may take them at once.
+    const std::size_t keep = m_releasing.size() > std::size_t(kLocksPerTurn) ? m_releasing.size() - kLocksPerTurn : 0;
+    m_releasing.resize(keep);
+    if (!m_releasing.empty()) {
+        QTimer::singleShot(0, this, [this, summary] { releaseLocks(summary); });
+        return;
+    }
     setStage(Stage::Idle);
     emit updateFinished(summary);
 }

@@ -16,6 +16,7 @@
 #include "fleet/fleetupdate.h"
 #include "fleet/updatesetup.h"
 #include "manycameras/cameratablemodel.h"
+#include "update/updatelock.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -106,6 +107,7 @@ private:
     void planOne(const ScanResult& scan);
     bool startUpdate(FleetUpdateSettings settings, const Credentials& common, QString* why);
     void takeLocks();
+    void releaseLocks(const QString& summary);
     void refuse(const QString& why);
     void asked();
     void ended();
@@ -124,6 +126,7 @@ private:
     QHash<QString, CameraPlan> m_plans;  // the scan's plans, by address
     std::unique_ptr<FleetUpdate> m_update;
     std::optional<FleetReport> m_lastReport;
+    std::vector<UpdateLock> m_releasing;  // the ended update's locks, let go of a part a turn
     QString m_reportPath;
     QString m_logFolder;
     QElapsedTimer m_clock;

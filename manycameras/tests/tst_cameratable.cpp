@@ -350,6 +350,9 @@ private slots:
         // Let go of, every one: the same update goes through once the other process is gone.
         QVERIFY(update(session, UpdateOptions()).startsWith(QLatin1String("Send ")));
         QCOMPARE(stateOf(session, *sims.back()), QStringLiteral("completed and verified"));
+        // Ended, it holds nothing: another update may take every camera at once.
+        for (const QString& address : std::as_const(addresses))
+            QVERIFY(UpdateLock::camera(updateLockFolder(environment()), address).held());
     }
 
     // A canary that fails holds every other camera: not one byte reaches them.
