@@ -990,6 +990,18 @@ int freePort()
     return -1;
 }
 
+// kelvora-fleet's scan of a range on loopback; `ok` only when it ran and every one of the
+// range's `cameras` answered. Exit 1 is expected: the closed and silent addresses did not.
+Run fleetScanOf(const Tools& tools, const std::string& range, std::size_t cameras, bool* ok)
+{
+    Run r = runProcess({tools.fleet(), "scan", "--csv", range}, 120, 1);
+    std::size_t answered = 0;
+    for (std::size_t at = 0; (at = r.out.find(",yes,", at)) != std::string::npos; ++at)
+        ++answered;
+    *ok = r.ok && answered == cameras;
+    return r;
+}
+
 // Rows of one scan of a /22 on loopback that holds `cameras` simulated cameras and `silent`
 // addresses that accept and never answer, the rest closed.
 std::optional<Row> benchRangeScan(const Tools& tools, const Options& opt, const char* net, int cameras, int silent)
@@ -1006,12 +1018,9 @@ std::optional<Row> benchRangeScan(const Tools& tools, const Options& opt, const 
     std::vector<double> peaks, cpu;
     const std::string range = std::string(net) + ".0.0/22:" + std::to_string(port);
     auto scan = [&]() -> std::optional<double> {
-        // Exit 1: the closed and silent addresses did not answer; every camera must have.
-        const Run r = runProcess({tools.fleet(), "scan", "--csv", range}, 120, 1);
-        std::size_t answered = 0;
-        for (std::size_t at = 0; (at = r.out.find(",yes,", at)) != std::string::npos; ++at)
-            ++answered;
-        if (!r.ok || answered != std::size_t(cameras))
+        bool ok = false;
+        const Run r = fleetScanOf(tools, range, std::size_t(cameras), &ok);
+        if (!ok)
             return std::nullopt;
         peaks.push_back(double(r.maxRssKib) / 1024.0);
         cpu.push_back(r.cpuSeconds);
@@ -1144,12 +1153,9 @@ std::vector<Row> benchManyCameras(const Tools& tools, const Options& opt)
     const std::string range = "127.5.0.0/22:" + std::to_string(port);
     std::vector<double> gaps, peaks, cpu, fleetCpu;
     auto fleetScan = [&]() -> std::optional<double> {
-        // Exit 1: the closed addresses did not answer; every camera must have.
-        const Run r = runProcess({tools.fleet(), "scan", "--csv", range}, 120, 1);
-        std::size_t answered = 0;
-        for (std::size_t at = 0; (at = r.out.find(",yes,", at)) != std::string::npos; ++at)
-            ++answered;
-        if (!r.ok || answered != std::size_t(kScaleCameras))
+        bool ok = false;
+        const Run r = fleetScanOf(tools, range, std::size_t(kScaleCameras), &ok);
+        if (!ok)
             return std::nullopt;
         fleetCpu.push_back(r.cpuSeconds);
         return r.seconds;

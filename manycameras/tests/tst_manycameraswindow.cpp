@@ -46,11 +46,13 @@ QByteArray everythingWritten(const QString& root)
 }
 
 // The operator in front of the many-camera window: the main window's operator, who also
-// types into the many-camera credentials dialog.
+// types the site's user ID and password into the many-camera credentials dialog.
 struct SiteOperator : Operator {
     int siteCredentials = 0;
     SiteOperator()
     {
+        user = kUser;
+        password = kPassword;
         answerWith = QMessageBox::Yes;
         const auto base = onDialog;
         onDialog = [this, base](QWidget* modal) {
@@ -128,8 +130,6 @@ private slots:
         QStringList members;
         {
             SiteOperator op;
-            op.user = kUser;
-            op.password = kPassword;
             ManyCamerasWindow w(environment());
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -216,8 +216,6 @@ private slots:
         const CameraSim& stuck = camera(CAM_MODELID_QV_TK300, never);
         const CameraSim& other = camera(CAM_MODELID_QV_TK300);
         SiteOperator op;
-        op.user = kUser;
-        op.password = kPassword;
         ManyCamerasWindow w(environment());
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
